@@ -1,0 +1,12 @@
+#include "play/gomoku_player.h"
+
+#include <cstdio>
+
+namespace play {
+
+gomoku_player::~gomoku_player() {
+    std::fputs("father delete...\n", stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace play
