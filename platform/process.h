@@ -1,0 +1,43 @@
+// Operating-system services the front-end needs, behind one small interface.
+// Linux implementation: process_linux.cpp. A Windows one slots in as
+// process_windows.cpp (GetConsoleMode, GetModuleFileName, working set, ...).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+/// The platform's path separator.
+#ifdef _WIN32
+inline constexpr char path_separator = '\\';
+#else
+inline constexpr char path_separator = '/';
+#endif
+
+/// True when standard input is an interactive console rather than a pipe.
+bool stdin_is_console();
+
+/// Full path of the running executable; empty when the system cannot say.
+std::string executable_path();
+
+/// Everything before the last separator of `path` (no trailing separator);
+/// empty when there is none.
+std::string parent_folder(std::string_view path);
+
+/// `folder`, the separator, then `relative` (written with '/') with its '/'
+/// turned into the platform's separator.
+std::string join_path(std::string_view folder, std::string_view relative);
+
+/// Memory of the process that a tournament judge counts (resident set on
+/// Linux, working set on Windows), in bytes; nothing when unobtainable.
+std::optional<std::uint64_t> resident_memory_bytes();
+
+/// Flushes standard output and ends the process with `status` at once,
+/// without running static destructors: the worker thread may still be using
+/// the player and the profile timer.
+[[noreturn]] void exit_process(int status);
+
+}  // namespace platform
