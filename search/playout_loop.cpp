@@ -1,0 +1,67 @@
+// The playout loop: descent by select_edge, expansion of evaluated leaves,
+// evaluation of new leaves (cache first), back-up of the value.
+#include <utility>
+
+#include "search/eval_cache.h"
+#include "search/search_constants.h"
+#include "search/search_tree.h"
+#include "search/select_edge.h"
+
+namespace search {
+
+void search_tree::run_playouts(std::int32_t n) {
+    std::int32_t counted = 0;
+    while (counted < n) {
+        if (run_one_playout()) ++counted;
+    }
+    eval_cache.trim();
+}
+
+bool search_tree::run_one_playout() {
+    // 1. Visits are raised on the way down, before the value is known, so
+    //    every q refreshed by the back-up already counts this playout.
+    tree_node* node = root_.get();
+    ++node->visits;
+    if (node->board.over) {
+        node->back_up();
+        return true;
+    }
+    while (true) {
+        // 2. A leaf without an evaluation gets one and the playout ends; one
+        //    that has an evaluation becomes edges and the descent goes on.
+        if (!node->expanded) {
+            if (!node->evaluated) return evaluate_leaf(*node);
+            node->expand(area_);
+        }
+        // 3. Root noise, once per root.
+        if (node == root_.get() && root_noise && !node->noised) {
+            node->add_root_noise(root_noise_concentration, root_noise_weight, area_);
+        }
+        // 4. No edges (a network that pruned every cell, or a full area): the
+        //    visits stay raised but nothing is backed up.
+        if (node->children.empty()) return true;
+        // 5. Descend; a finished position backs up its result without the
+        //    evaluator.
+        tree_edge& edge = select_edge(*node);
+        if (!edge.created) edge.create_child();
+        node = edge.child.get();
+        ++node->visits;
+        if (node->board.over) {
+            node->back_up();
+            return true;
+        }
+    }
+}
+
+bool search_tree::evaluate_leaf(tree_node& leaf) {
+    if (eval::evaluation_array cached = eval_cache.hit(leaf.board.hash)) {
+        leaf.set_evaluation(std::move(cached));
+        return false;
+    }
+    std::vector<eval::evaluation_array> results = evaluator_->Evaluate({leaf.board.cells}, {leaf.to_move});
+    leaf.set_evaluation(std::move(results.front()));
+    eval_cache.insert(leaf.board.hash, leaf.evaluation.get());
+    return true;
+}
+
+}  // namespace search

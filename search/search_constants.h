@@ -1,0 +1,18 @@
+// Constants of the search. They are the engine's settings, not tuned here:
+// the network was trained to be searched with exactly these.
+#pragma once
+
+namespace search {
+
+/// Weight of the prior term in select_edge.
+inline constexpr float c_puct = 3.0f;
+/// Smallest normalised prior for which expand (and root noise) creates an edge.
+inline constexpr float expansion_floor = 0.0001f;
+/// Dirichlet concentration of root noise.
+inline constexpr float root_noise_concentration = 0.04f;
+/// Share of the root priors that root noise replaces.
+inline constexpr float root_noise_weight = 0.25f;
+/// At or above this inverse temperature, move choice is greedy.
+inline constexpr double greedy_inverse_temperature = 100.0;
+
+}  // namespace search

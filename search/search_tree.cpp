@@ -1,0 +1,78 @@
+#include "search/search_tree.h"
+
+#include <ctime>
+#include <utility>
+
+#include "search/move_choice.h"
+
+namespace search {
+
+search_tree::search_tree(std::unique_ptr<tree_node> root, eval::Evaluator* evaluator, std::int32_t area_width,
+                         std::int32_t area_height)
+    : evaluator_(evaluator),
+      area_(playing_area::clamped(area_width, area_height)),
+      rng_(static_cast<std::uint32_t>(std::time(nullptr))) {
+    set_root(std::move(root));
+}
+
+void search_tree::set_root(std::unique_ptr<tree_node> new_root) {
+    root_.reset();
+    root_ = std::move(new_root);
+    root_->parent_edge = nullptr;
+}
+
+void search_tree::advance(play::packed_move move) {
+    const std::int32_t row = play::packed_row(move);
+    const std::int32_t column = play::packed_column(move);
+    if (root_->expanded) {
+        for (tree_edge& edge : root_->children) {
+            if (play::packed_row(edge.move) != row || play::packed_column(edge.move) != column) continue;
+            if (!edge.created) edge.create_child();
+            edge.kept = true;
+            set_root(std::move(edge.child));
+            return;
+        }
+    }
+    if (play::on_board(row, column) && root_->board.cells[play::cell_index(row, column)] != play::empty) return;
+    auto fresh = make_root(root_->board, static_cast<std::int8_t>(-root_->to_move));
+    play::put_stone(fresh->board, root_->to_move, move);
+    set_root(std::move(fresh));
+}
+
+namespace {
+
+play::packed_move move_at(int index) {
+    if (index < 0) index = 0;
+    return play::make_packed_move(index / play::board_size, index % play::board_size);
+}
+
+}  // namespace
+
+play::packed_move search_tree::choose_move(double temperature, float* share, std::int32_t* visits) {
+    const move_distribution visit_shares = move_weights(*root_, 1.0);
+    const move_distribution weights = move_weights(*root_, temperature);
+    std::random_device entropy;
+    std::mt19937 engine(entropy());
+    const int index = draw_index(weights, unit_(engine));
+    const play::packed_move move = move_at(index);
+
+    if (share != nullptr) *share = index >= 0 ? visit_shares[index] : 0.0f;
+    if (visits != nullptr) {
+        *visits = 0;
+        for (const tree_edge& edge : root_->children) {
+            if (edge.move != move) continue;
+            if (edge.child) *visits = edge.child->visits;
+            break;
+        }
+    }
+    return move;
+}
+
+play::packed_move search_tree::choose_and_advance(double temperature) {
+    const move_distribution weights = move_weights(*root_, temperature);
+    const play::packed_move move = move_at(draw_index(weights, unit_(rng_)));
+    advance(move);
+    return move;
+}
+
+}  // namespace search

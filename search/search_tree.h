@@ -1,0 +1,82 @@
+// The search: a tree kept between search steps and between moves, grown by
+// playouts, and the choice of the move to play from it.
+//
+// Ownership: the tree owns its root (and through it every node); the
+// evaluator is borrowed from the player and must outlive the tree. Results of
+// the evaluator go through the process-wide eval_cache.
+//
+// Thread rules: not safe for concurrent use. The player calls it from one
+// thread at a time (the front-end's main thread for advance, its worker
+// thread for searches); no lock is taken.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <random>
+
+#include "eval/evaluator.h"
+#include "play/board_state.h"
+#include "search/playing_area.h"
+#include "search/tree_node.h"
+
+namespace search {
+
+class search_tree {
+public:
+    /// Takes the root and borrows `evaluator` (not null). The playing area
+    /// (each side at most 20) limits the cells the search may choose: the
+    /// announced board when the manager's board is smaller than 20 x 20.
+    search_tree(std::unique_ptr<tree_node> root, eval::Evaluator* evaluator,
+                std::int32_t area_width = play::board_size, std::int32_t area_height = play::board_size);
+    search_tree(const search_tree&) = delete;
+    search_tree& operator=(const search_tree&) = delete;
+
+    /// One search step: playouts until `n` are counted (evaluations served by
+    /// the cache are not counted), then trims the cache. n < 1 only trims.
+    /// Exceptions of the evaluator or of allocation pass through.
+    void run_playouts(std::int32_t n);
+
+    /// Moves the root to the position after `move`, just played on the game
+    /// board for the root's side to move. Keeps the child's subtree when the
+    /// move is one of the root's edges; ignores a move onto a stone; otherwise
+    /// starts a fresh root (value 0, even when the move ends the game).
+    void advance(play::packed_move move);
+
+    /// Frees the current tree (a child moved out of it survives) and installs
+    /// `new_root` as the root.
+    void set_root(std::unique_ptr<tree_node> new_root);
+
+    /// The move `temperature` picks from the root's visits (0: the most
+    /// visited, ties at random), drawn with a freshly seeded engine; the tree
+    /// is unchanged. `share` gets the move's share of the children's visits
+    /// and `visits` its child's visit count (both 0 when the root has no
+    /// edges, in which case the move is (0, 0) and must not be played blindly).
+    /// Either pointer may be null.
+    play::packed_move choose_move(double temperature, float* share, std::int32_t* visits);
+
+    /// Like choose_move but drawn with the tree's own engine, and the root is
+    /// then advanced to the chosen move.
+    play::packed_move choose_and_advance(double temperature);
+
+    const tree_node& root() const { return *root_; }
+    tree_node& root() { return *root_; }
+    const playing_area& area() const { return area_; }
+
+    /// Mix Dirichlet noise into each new root's priors. Off unless set.
+    bool root_noise = false;
+
+private:
+    /// Counts a playout or not: false when the leaf was served by the cache.
+    bool run_one_playout();
+    /// Evaluates a leaf through the cache or the evaluator. Returns true when
+    /// the evaluator was called (the playout counts).
+    bool evaluate_leaf(tree_node& leaf);
+
+    std::unique_ptr<tree_node> root_;
+    eval::Evaluator* evaluator_;
+    playing_area area_;
+    std::mt19937 rng_;
+    std::uniform_real_distribution<double> unit_{0.0, 1.0};
+};
+
+}  // namespace search
