@@ -1,5 +1,6 @@
 // Dirichlet noise at the root, so that repeated searches of one position
 // explore differently. Off unless a search_tree's root_noise flag is set.
+#include <algorithm>
 #include <ctime>
 #include <random>
 
@@ -30,31 +31,37 @@ noise_source& process_noise_source(float alpha) {
 
 void tree_node::add_root_noise(float alpha, float epsilon, const playing_area& area) {
     noise_source& source = process_noise_source(alpha);
+    std::vector<float> draws;
+    draws.reserve(play::board_cells);
+    for (int row = 0; row < play::board_size; ++row) {
+        for (int column = 0; column < play::board_size; ++column) {
+            if (board.cells[play::cell_index(row, column)] == play::empty && area.contains(row, column)) {
+                draws.push_back(source.draw());
+            }
+        }
+    }
+    mix_root_noise(draws, epsilon, area);
+}
 
-    // Every empty cell in the area gets one draw, in row-major order; the
-    // cells without an edge are collected as candidates for new edges.
+void tree_node::mix_root_noise(const std::vector<float>& draws, float epsilon, const playing_area& area) {
     bool has_edge[play::board_cells] = {};
     for (const tree_edge& edge : children) {
         has_edge[play::cell_index(play::packed_row(edge.move), play::packed_column(edge.move))] = true;
     }
-    std::vector<float> draws;
     std::vector<play::packed_move> candidates;
     float draw_total = 0.0f;
+    std::size_t next_draw = 0;
     for (int row = 0; row < play::board_size; ++row) {
         for (int column = 0; column < play::board_size; ++column) {
             if (board.cells[play::cell_index(row, column)] != play::empty || !area.contains(row, column)) continue;
-            const float draw = source.draw();
-            draw_total += draw;
-            draws.push_back(draw);
+            if (next_draw < draws.size()) draw_total += draws[next_draw++];
             if (!has_edge[play::cell_index(row, column)]) candidates.push_back(play::make_packed_move(row, column));
         }
     }
 
-    // The candidates take the first draws, the existing edges the rest in
-    // their order; every edge stands on an empty cell in the area, so the
-    // draws cover them all (the bound only guards a root grafted from a tree
-    // with a larger area).
-    const std::size_t candidate_count = candidates.size();
+    // Every edge stands on an empty cell in the area, so the draws cover them
+    // all; the bounds only guard a root grafted from a tree with a larger area.
+    const std::size_t candidate_count = std::min(candidates.size(), draws.size());
     for (std::size_t k = 0; k < children.size() && candidate_count + k < draws.size(); ++k) {
         tree_edge& edge = children[k];
         edge.prior = (1.0f - epsilon) * edge.prior + epsilon * (draws[candidate_count + k] / draw_total);

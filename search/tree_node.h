@@ -95,6 +95,11 @@ struct tree_node {
     /// is process-wide: its shape is fixed by the first call in the process.
     void add_root_noise(float alpha, float epsilon, const playing_area& area = {});
 
+    /// The mixing step of add_root_noise with given draws: one per empty
+    /// cell inside `area`, in row-major order. The cells without an edge take
+    /// the first draws, the existing edges the rest in their order.
+    void mix_root_noise(const std::vector<float>& draws, float epsilon, const playing_area& area = {});
+
     /// Sets every child's parent_edge after the edge vector has moved.
     void relink_children();
 };
