@@ -1,0 +1,99 @@
+// End-to-end transcripts through the real engine executable and pipes.
+//
+// Each file in tests/data/transcripts holds, in order:
+//   > line      a line sent to the engine (\r stands for a carriage return)
+//   >| text     text sent without a line end (only last: input ends mid-line)
+//   < line      the next line the engine must write, exactly
+//   <~ regex    the next line the engine must write, as a regular expression
+//   @ no-model  run a copy of the engine in a folder without models/
+//   @ terminal  standard input is a pseudo-terminal
+//   @ exit N    the exit status expected once input has ended
+// All input is sent at once and then closed; the engine's whole output is
+// compared with the expected lines.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "engine_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct expected_line {
+    std::string text;
+    bool pattern = false;
+};
+
+struct transcript {
+    std::string input;
+    std::vector<expected_line> output;
+    bool no_model = false;
+    bool terminal = false;
+    int exit_status = 0;
+};
+
+std::string unescape(std::string text) {
+    for (std::size_t at; (at = text.find("\\r")) != std::string::npos;) text.replace(at, 2, "\r");
+    return text;
+}
+
+transcript load(const fs::path& file) {
+    transcript t;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(">| ", 0) == 0) t.input += unescape(line.substr(3));
+        else if (line.rfind("> ", 0) == 0 || line == ">") t.input += unescape(line.substr(std::min<std::size_t>(2, line.size()))) + "\n";
+        else if (line.rfind("<~ ", 0) == 0) t.output.push_back({line.substr(3), true});
+        else if (line.rfind("< ", 0) == 0) t.output.push_back({line.substr(2), false});
+        else if (line == "@ no-model") t.no_model = true;
+        else if (line == "@ terminal") t.terminal = true;
+        else if (line.rfind("@ exit ", 0) == 0) t.exit_status = std::stoi(line.substr(7));
+    }
+    return t;
+}
+
+std::vector<std::string> transcript_names() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(ORVALIS_TEST_DATA) / "transcripts"))
+        if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+/// A copy of the engine in a fresh folder, so no model lies beside it.
+std::string engine_without_model(const std::string& name) {
+    const fs::path folder = fs::temp_directory_path() / ("orvalis-no-model-" + name + "-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    const fs::path copy = folder / "pbrain-orvalis";
+    fs::copy_file(ORVALIS_ENGINE_PATH, copy, fs::copy_options::overwrite_existing);
+    return copy.string();
+}
+
+class Transcript : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Transcript, EngineOutputMatches) {
+    const transcript t = load(fs::path(ORVALIS_TEST_DATA) / "transcripts" / (GetParam() + ".txt"));
+    const std::string engine = t.no_model ? engine_without_model(GetParam()) : std::string(ORVALIS_ENGINE_PATH);
+    const auto run = t.terminal ? test_support::run_engine_on_terminal(engine, t.input)
+                                : test_support::run_engine(engine, t.input);
+    if (t.no_model) fs::remove_all(fs::path(engine).parent_path());
+
+    SCOPED_TRACE("engine output:\n" + run.output);
+    ASSERT_EQ(run.output_lines.size(), t.output.size());
+    for (std::size_t i = 0; i < t.output.size(); ++i) {
+        if (t.output[i].pattern)
+            EXPECT_TRUE(std::regex_match(run.output_lines[i], std::regex(t.output[i].text)))
+                << "line " << i + 1 << ": " << run.output_lines[i] << " !~ " << t.output[i].text;
+        else
+            EXPECT_EQ(run.output_lines[i], t.output[i].text) << "line " << i + 1;
+    }
+    EXPECT_EQ(run.exit_status, t.exit_status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, Transcript, ::testing::ValuesIn(transcript_names()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
