@@ -1,0 +1,33 @@
+// Executes a checked ModelGraph. Two kinds stand behind this interface: the
+// reference runner (a direct, layer-by-layer interpreter that other runners
+// are checked against and that runs on any CPU) and the fast runner (Winograd
+// convolutions on SIMD kernels, see fast_runner.h).
+//
+// Thread rules: a runner keeps scratch buffers, so one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "qvr/model_graph.h"
+
+namespace qvr {
+
+class Runner {
+public:
+    virtual ~Runner() = default;
+
+    /// Runs `batch` samples. inputs[i] holds batch samples of model input i,
+    /// each laid out row-major in its per-sample shape (null for an input that
+    /// no layer reads); outputs[o] receives
+    /// batch samples of model output o the same way. The caller sized and
+    /// checked everything.
+    virtual void run(std::size_t batch, const std::vector<const float*>& inputs,
+                     const std::vector<float*>& outputs) = 0;
+};
+
+/// `shapes` is what check_graph returned for `graph`.
+std::unique_ptr<Runner> make_reference_runner(ModelGraph graph, std::vector<TShape> shapes);
+
+}  // namespace qvr
