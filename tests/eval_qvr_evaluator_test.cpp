@@ -159,3 +159,27 @@ TEST(EvalQvrEvaluator, ModelsThatDoNotFitTheBoardAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The network the engine ships loads and gives a move distribution and a value
+// in range for an empty and a one-stone board.
+TEST(EvalQvrEvaluator, ShippedModelGivesDistributionsAndValues) {
+    eval::QvrEvaluator evaluator("orvalis", std::string(ORVALIS_SOURCE_DIR) + "/models/474/474_ncnn.qvm");
+    std::vector<std::int8_t> empty(kCells, 0), one(kCells, 0);
+    one[210] = 1;
+    auto results = evaluator.Evaluate({empty.data(), one.data()}, {1, -1});
+    ASSERT_EQ(results.size(), 2u);
+    for (const auto& result : results) {
+        double total = 0.0;
+        for (int cell = 0; cell < kCells; ++cell) {
+            EXPECT_GE(result[cell], 0.0f);
+            total += result[cell];
+        }
+        EXPECT_NEAR(total, 1.0, 1e-4);
+        EXPECT_GE(result[400], -1.0f);
+        EXPECT_LE(result[400], 1.0f);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#!/usr/bin/python3
+"""Checks the qvr library against PyTorch on the same exported network.
+
+Exports small random OrvalisNets (with non-trivial batch-norm statistics, so
+the folding is checked too), runs them in PyTorch and through qvr-infer on
+every kernel path this CPU supports, and fails if any output differs by more
+than the tolerance.
+
+    check_qvm.py QVR_INFER WORK_DIR
+"""
+
+import os
+import subprocess
+import sys
+
+try:
+    import numpy as np
+    import torch
+except ImportError as error:  # the test must fail, never skip, without PyTorch
+    sys.exit("check_qvm.py needs PyTorch and NumPy (Debian: python3-torch python3-numpy): %s" % error)
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from export_qvm import export  # noqa: E402
+from model import BOARD_CELLS, OrvalisNet  # noqa: E402
+
+TOLERANCE = 1e-4
+POSITIONS = 6
+# (blocks, channels): one layout that fills whole SIMD registers, one that does not.
+NETWORKS = [(2, 16), (1, 24)]
+
+
+def randomise_batch_norm(net, generator):
+    for module in net.modules():
+        if isinstance(module, torch.nn.BatchNorm2d):
+            n = module.num_features
+            module.weight.data = 0.5 + torch.rand(n, generator=generator)
+            module.bias.data = 0.2 * torch.randn(n, generator=generator)
+            module.running_mean.data = 0.2 * torch.randn(n, generator=generator)
+            module.running_var.data = 0.5 + torch.rand(n, generator=generator)
+
+
+def random_positions(generator):
+    """One-hot planes like the engine's: own stones, opponent's, empty."""
+    cells = torch.randint(0, 3, (POSITIONS, BOARD_CELLS), generator=generator)
+    cells[:, torch.rand(BOARD_CELLS, generator=generator) < 0.5] = 2  # leave many cells empty
+    planes = torch.zeros(POSITIONS, 3, BOARD_CELLS)
+    planes.scatter_(1, cells.unsqueeze(1), 1.0)
+    return planes.view(POSITIONS, 3, 20, 20)
+
+
+def main():
+    qvr_infer, work_dir = sys.argv[1], sys.argv[2]
+    os.makedirs(work_dir, exist_ok=True)
+    paths = subprocess.run([qvr_infer, "--list-paths"], check=True, capture_output=True, text=True).stdout.split()
+    print("kernel paths:", " ".join(paths))
+    generator = torch.Generator().manual_seed(2024)
+    failures = 0
+    for blocks, channels in NETWORKS:
+        torch.manual_seed(blocks * 100 + channels)
+        net = OrvalisNet(blocks, channels)
+        randomise_batch_norm(net, generator)
+        net.eval()
+        model_path = os.path.join(work_dir, "check_%dx%d.qvm" % (blocks, channels))
+        export(net, model_path)
+        positions = random_positions(generator)
+        with torch.no_grad():
+            policy, value = net(positions)
+        expected = np.concatenate([policy.numpy().ravel(), value.numpy().ravel()])
+        input_path = os.path.join(work_dir, "positions.bin")
+        positions.numpy().astype("<f4").tofile(input_path)
+        for path in paths:
+            output_path = os.path.join(work_dir, "out_%s.bin" % path)
+            subprocess.run([qvr_infer, model_path, path, str(POSITIONS), input_path, output_path], check=True,
+                           capture_output=True)
+            got = np.fromfile(output_path, dtype="<f4")
+            if got.shape != expected.shape:
+                print("FAIL %dx%d %s: %d floats, expected %d" % (blocks, channels, path, got.size, expected.size))
+                failures += 1
+                continue
+            worst = float(np.max(np.abs(got - expected)))
+            verdict = "ok" if worst <= TOLERANCE else "FAIL"
+            failures += verdict != "ok"
+            print("%s %dx%d %-9s max |qvr - torch| = %.2e" % (verdict, blocks, channels, path, worst))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
