@@ -79,29 +79,33 @@ void tree_node::expand(const playing_area& area) {
             if (board.cells[index] == play::empty && area.contains(row, column)) weight_sum += weights[index];
         }
     }
-    // Count first so the vector holds exactly its edges: most positions keep
-    // far fewer edges than empty cells, and edges are most of the tree's memory.
     // A zero or NaN sum (a network that gives no weight to any empty cell)
     // leaves the node without edges; later playouts end here.
-    const bool usable_sum = weight_sum != 0.0f && !std::isnan(weight_sum);
-    auto passes_floor = [&](int row, int column) {
-        const int index = play::cell_index(row, column);
-        return usable_sum && board.cells[index] == play::empty && area.contains(row, column) &&
-               weights[index] / weight_sum >= expansion_floor;
-    };
+    if (weight_sum == 0.0f || std::isnan(weight_sum)) {
+        evaluation.reset();
+        expanded = true;
+        return;
+    }
+    // Shares first, then count, so the vector holds exactly its edges: most
+    // positions keep far fewer edges than empty cells, and edges are most of
+    // the tree's memory.
+    float shares[play::board_cells];
     std::size_t edge_count = 0;
     for (int row = 0; row < play::board_size; ++row) {
-        for (int column = 0; column < play::board_size; ++column) edge_count += passes_floor(row, column);
+        for (int column = 0; column < play::board_size; ++column) {
+            const int index = play::cell_index(row, column);
+            const bool candidate = board.cells[index] == play::empty && area.contains(row, column);
+            shares[index] = candidate ? weights[index] / weight_sum : -1.0f;
+            edge_count += shares[index] >= expansion_floor;
+        }
     }
     children.reserve(edge_count);
-    for (int row = 0; row < play::board_size; ++row) {
-        for (int column = 0; column < play::board_size; ++column) {
-            if (!passes_floor(row, column)) continue;
-            tree_edge& edge = children.emplace_back();
-            edge.prior = weights[play::cell_index(row, column)] / weight_sum;
-            edge.parent = this;
-            edge.move = play::make_packed_move(row, column);
-        }
+    for (int index = 0; index < play::board_cells; ++index) {
+        if (!(shares[index] >= expansion_floor)) continue;
+        tree_edge& edge = children.emplace_back();
+        edge.prior = shares[index];
+        edge.parent = this;
+        edge.move = play::make_packed_move(index / play::board_size, index % play::board_size);
     }
     evaluation.reset();
     expanded = true;
