@@ -1,0 +1,115 @@
+#include "tools/teacher/board.h"
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+
+namespace teacher {
+namespace {
+
+// Two bits per neighbour in a line key; patterns.h reads the same codes.
+constexpr int kCodeEmpty = 0;
+constexpr int kCodeOwn = 1;
+constexpr int kCodeBlocked = 2;
+
+// Slot of the neighbour at offset k (k in -4..-1, 1..4) from the centre of a line window.
+constexpr int slot_of(int k) { return k < 0 ? k + kFrame : k + kFrame - 1; }
+
+struct ZobristTable {
+    std::array<std::array<uint64_t, kCells>, 2> keys{};
+    ZobristTable() {
+        std::mt19937_64 rng(0x6f7276616c6973ULL);  // fixed seed: hashes are reproducible run to run
+        for (auto& per_color : keys) {
+            for (auto& key : per_color) key = rng();
+        }
+    }
+};
+
+const ZobristTable& zobrist() {
+    static const ZobristTable table;
+    return table;
+}
+
+}  // namespace
+
+uint64_t stone_hash(int index, Color color) { return zobrist().keys[color][index]; }
+
+Board::Board(int width, int height) : width_(width), height_(height) {
+    if (width < 5 || height < 5 || width > kMaxSide || height > kMaxSide) {
+        throw std::invalid_argument("board sides must lie in [5, 20]");
+    }
+    history_.reserve(static_cast<size_t>(width * height));
+    boxes_.reserve(static_cast<size_t>(width * height));
+    for (int index = 0; index < kCells; ++index) {
+        const int x = column_of(index);
+        const int y = row_of(index);
+        cells_[index] = on_board(x, y) ? Cell::kEmpty : Cell::kWall;
+    }
+    for (int index = 0; index < kCells; ++index) {
+        if (cells_[index] == Cell::kWall) set_neighbour_bits(index, kCodeBlocked, kCodeBlocked);
+    }
+}
+
+void Board::set_neighbour_bits(int index, int code_for_black, int code_for_white) {
+    for (int d = 0; d < kDirections; ++d) {
+        for (int k = -kFrame; k <= kFrame; ++k) {
+            if (k == 0) continue;
+            const int centre = index - k * kStep[d];
+            if (centre < 0 || centre >= kCells) continue;
+            const int shift = 2 * slot_of(k);
+            const uint16_t mask = static_cast<uint16_t>(~(3u << shift));
+            auto& black_key = keys_[kBlack][d][centre];
+            auto& white_key = keys_[kWhite][d][centre];
+            black_key = static_cast<uint16_t>((black_key & mask) | (code_for_black << shift));
+            white_key = static_cast<uint16_t>((white_key & mask) | (code_for_white << shift));
+        }
+    }
+}
+
+void Board::place(int index, Color color) {
+    cells_[index] = color == kBlack ? Cell::kBlackStone : Cell::kWhiteStone;
+    if (color == kBlack) {
+        set_neighbour_bits(index, kCodeOwn, kCodeBlocked);
+    } else {
+        set_neighbour_bits(index, kCodeBlocked, kCodeOwn);
+    }
+    hash_ ^= stone_hash(index, color);
+    const int x = column_of(index);
+    const int y = row_of(index);
+    if (boxes_.empty()) {
+        boxes_.push_back({x, y, x, y});
+    } else {
+        const Area& last = boxes_.back();
+        boxes_.push_back({std::min(last.x0, x), std::min(last.y0, y), std::max(last.x1, x), std::max(last.y1, y)});
+    }
+    history_.push_back(index);
+}
+
+Board::Area Board::area_near_stones(int margin) const {
+    if (boxes_.empty()) return {0, 0, width_ - 1, height_ - 1};
+    const Area& box = boxes_.back();
+    return {std::max(0, box.x0 - margin), std::max(0, box.y0 - margin), std::min(width_ - 1, box.x1 + margin),
+            std::min(height_ - 1, box.y1 + margin)};
+}
+
+void Board::undo() {
+    const int index = history_.back();
+    history_.pop_back();
+    boxes_.pop_back();
+    const Color color = cells_[index] == Cell::kBlackStone ? kBlack : kWhite;
+    cells_[index] = Cell::kEmpty;
+    set_neighbour_bits(index, kCodeEmpty, kCodeEmpty);
+    hash_ ^= stone_hash(index, color);
+}
+
+std::vector<int> Board::empty_cells() const {
+    std::vector<int> cells;
+    for (int y = 0; y < height_; ++y) {
+        for (int x = 0; x < width_; ++x) {
+            if (empty(to_index(x, y))) cells.push_back(to_index(x, y));
+        }
+    }
+    return cells;
+}
+
+}  // namespace teacher

@@ -1,0 +1,88 @@
+// The teacher's own board: up to 20 x 20 cells inside a frame of wall cells, with the line
+// neighbourhood of every cell kept up to date as stones come and go, so that the threat patterns
+// of a cell are one table look-up per direction (see patterns.h).
+//
+// Ownership and threads: a Board is a plain value owned by whoever plays on it; it is not safe to
+// share one Board between threads, but separate Boards are independent.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace teacher {
+
+/// Largest board side the teacher plays on; the manager's 20 x 20 and 15 x 15 both fit.
+inline constexpr int kMaxSide = 20;
+/// Wall cells around the board: a line window reaches four cells either side of its centre.
+inline constexpr int kFrame = 4;
+inline constexpr int kStride = kMaxSide + 2 * kFrame;
+inline constexpr int kCells = kStride * kStride;
+inline constexpr int kDirections = 4;
+/// Padded-index step of the four line directions: along a row, down a column, the two diagonals.
+inline constexpr std::array<int, kDirections> kStep = {1, kStride, kStride + 1, kStride - 1};
+
+enum Color : int8_t { kBlack = 0, kWhite = 1 };
+inline constexpr Color other(Color c) { return c == kBlack ? kWhite : kBlack; }
+
+enum class Cell : uint8_t { kEmpty, kBlackStone, kWhiteStone, kWall };
+
+/// Padded index of the cell at (x = column, y = row); valid only for cells on the board.
+inline constexpr int to_index(int x, int y) { return (y + kFrame) * kStride + (x + kFrame); }
+inline constexpr int column_of(int index) { return index % kStride - kFrame; }
+inline constexpr int row_of(int index) { return index / kStride - kFrame; }
+
+class Board {
+public:
+    /// An empty width x height board; both sides must lie in [5, kMaxSide].
+    Board(int width = kMaxSide, int height = kMaxSide);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool on_board(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
+    Cell at(int index) const { return cells_[index]; }
+    bool empty(int index) const { return cells_[index] == Cell::kEmpty; }
+    int stone_count() const { return static_cast<int>(history_.size()); }
+    /// The side whose turn it is when the colours have alternated from black.
+    Color side_to_move() const { return stone_count() % 2 == 0 ? kBlack : kWhite; }
+    const std::vector<int>& history() const { return history_; }
+    uint64_t hash() const { return hash_; }
+
+    /// The 8 neighbours of `index` along `direction`, as `color` sees them, 2 bits each (patterns.h).
+    uint16_t line_key(Color color, int direction, int index) const {
+        return keys_[color][direction][index];
+    }
+
+    /// Places a stone of `color` on an empty board cell. Precondition: empty(index).
+    void place(int index, Color color);
+    /// Removes the most recently placed stone.
+    void undo();
+
+    /// Every empty cell of the board, row by row.
+    std::vector<int> empty_cells() const;
+
+    /// The cells within `margin` of the stones' bounding box, clipped to the board, as inclusive
+    /// column and row ranges; the whole board when there are no stones. Threats of either side
+    /// lie within kFrame of some stone, so scans for them need look no further.
+    struct Area {
+        int x0, y0, x1, y1;
+    };
+    Area area_near_stones(int margin = kFrame) const;
+
+private:
+    int width_;
+    int height_;
+    std::array<Cell, kCells> cells_{};
+    // keys_[color][direction][cell]: the cell's line neighbourhood for that colour.
+    std::array<std::array<std::array<uint16_t, kCells>, kDirections>, 2> keys_{};
+    std::vector<int> history_;
+    std::vector<Area> boxes_;  // bounding box of the stones after each placement
+    uint64_t hash_ = 0;
+
+    void set_neighbour_bits(int index, int code_for_black, int code_for_white);
+};
+
+/// Zobrist key of a stone; the board hash is the xor over all its stones.
+uint64_t stone_hash(int index, Color color);
+
+}  // namespace teacher

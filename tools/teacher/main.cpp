@@ -1,0 +1,20 @@
+// orvalis-teacher: with no arguments a gomoku brain on stdin/stdout (the manager protocol);
+// "orvalis-teacher selfplay ..." writes training data (see selfplay.h and training/DATA.md).
+#include "tools/teacher/brain.h"
+#include "tools/teacher/selfplay.h"
+
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "selfplay") {
+        return teacher::selfplay_main(argc - 1, argv + 1);
+    }
+    std::ios::sync_with_stdio(false);
+    teacher::Brain brain(std::cout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!brain.handle_line(line)) break;
+    }
+    return 0;
+}

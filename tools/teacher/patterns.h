@@ -1,0 +1,92 @@
+// Threat patterns of freestyle gomoku (five or more in a row wins).
+//
+// A line pattern says what one stone placed on an empty cell makes along one direction, judged
+// from the cell's 8 neighbours on that line (Board::line_key). Every five that contains the cell
+// lies inside that window, so the window decides the pattern exactly:
+//   kFive       the stone completes five or more;
+//   kOpenFour   afterwards two different cells would complete five (a straight four, or two
+//               fours on one line) - the opponent cannot stop both;
+//   kFour       afterwards exactly one cell completes five;
+//   kOpenThree  one more stone on this line can make an open four;
+//   kThree      one more stone can make a four, but no open four;
+//   kOpenTwo / kTwo   the same one step further down;
+//   kOne        a five through the cell is still possible on this line;
+//   kDead       no five through the cell fits on this line.
+// The table is built once by brute force over all 3^8 windows and is read-only afterwards, so
+// any thread may use it.
+#pragma once
+
+#include "tools/teacher/board.h"
+
+#include <array>
+#include <cstdint>
+
+namespace teacher {
+
+enum LinePattern : uint8_t {
+    kDead,
+    kOne,
+    kTwo,
+    kOpenTwo,
+    kThree,
+    kOpenThree,
+    kFour,
+    kOpenFour,
+    kFive,
+    kLinePatternCount
+};
+
+namespace detail {
+// Filled once before main() by patterns.cpp; nothing in the teacher reads it during static
+// initialisation. Read-only afterwards.
+extern std::array<LinePattern, 1 << 16> line_pattern_table;
+}  // namespace detail
+
+/// What a stone on an empty cell makes along one line, from that line's key (see board.h).
+inline LinePattern line_pattern(uint16_t line_key) { return detail::line_pattern_table[line_key]; }
+
+/// The four line patterns of one cell for one colour, and what they add up to.
+struct CellThreat {
+    std::array<LinePattern, kDirections> lines{};
+    int fives = 0;
+    int open_fours = 0;
+    int fours = 0;       // fours that are not open
+    int open_threes = 0;
+    int threes = 0;
+    int open_twos = 0;
+
+    bool makes_five() const { return fives > 0; }
+    /// Any four, open or not: the opponent must answer at once.
+    bool makes_four() const { return open_fours + fours > 0; }
+    /// Wins by force unless the opponent already has a four: an open four or two fours.
+    bool makes_flex_four() const { return open_fours > 0 || fours >= 2; }
+    bool makes_four_three() const { return fours == 1 && open_fours == 0 && open_threes > 0; }
+    bool makes_double_three() const { return open_threes >= 2; }
+};
+
+/// Patterns for `color` placing a stone on the empty cell `index`.
+inline CellThreat cell_threat(const Board& board, Color color, int index) {
+    CellThreat threat;
+    // Four bits per pattern kind, summed without branches; no kind occurs more than four times.
+    uint64_t counts = 0;
+    for (int d = 0; d < kDirections; ++d) {
+        const LinePattern p = line_pattern(board.line_key(color, d, index));
+        threat.lines[d] = p;
+        counts += uint64_t{1} << (4 * p);
+    }
+    auto count = [counts](LinePattern p) { return static_cast<int>((counts >> (4 * p)) & 15); };
+    threat.fives = count(kFive);
+    threat.open_fours = count(kOpenFour);
+    threat.fours = count(kFour);
+    threat.open_threes = count(kOpenThree);
+    threat.threes = count(kThree);
+    threat.open_twos = count(kOpenTwo);
+    return threat;
+}
+
+/// True when `color` can complete five at once somewhere near `index`'s lines (cheap check of
+/// the four line windows through index); used to find the cell that answers a four.
+/// Returns the cell, or -1 when there is none.
+int five_cell_on_lines(const Board& board, Color color, int index);
+
+}  // namespace teacher

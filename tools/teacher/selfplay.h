@@ -1,0 +1,4 @@
+#pragma once
+namespace teacher {
+int selfplay_main(int argc, char** argv);
+}

@@ -1,0 +1,299 @@
+#include "tools/teacher/threat_search.h"
+
+#include "tools/teacher/patterns.h"
+
+#include <algorithm>
+
+namespace teacher {
+namespace {
+
+// 2^18 entries of 16 bytes: 4 MiB per solver, more than a move's search fills.
+constexpr size_t kTableEntries = size_t{1} << 18;
+// Salts that keep apart, in one table, the same stones seen with another attacker, another node
+// kind (attacker or defender to move) or another search kind.
+constexpr uint64_t kWhiteAttackerSalt = 0x9e3779b97f4a7c15ULL;
+constexpr uint64_t kDefenderNodeSalt = 0xc2b2ae3d27d4eb4fULL;
+constexpr uint64_t kThreesSalt = 0x165667b19e3779f9ULL;
+// Open threes tried per attacker node, most promising first: threes multiply the defender's
+// replies, and the best few carry nearly every real attack.
+constexpr size_t kMaxThreeMoves = 10;
+
+struct ThreatMove {
+    int index;
+    int priority;
+};
+
+// Visits the empty cells where a threat of either side can be (near the stones).
+template <typename Visit>
+void for_each_empty(const Board& board, Visit visit) {
+    const Board::Area area = board.area_near_stones();
+    for (int y = area.y0; y <= area.y1; ++y) {
+        for (int x = area.x0; x <= area.x1; ++x) {
+            const int index = to_index(x, y);
+            if (board.empty(index)) visit(index);
+        }
+    }
+}
+
+}  // namespace
+
+struct ThreatSolver::Entry {
+    uint64_t key = 0;
+    int16_t depth = -1;
+    int16_t move = -1;  // the winning threat, for won attacker nodes
+    bool won = false;
+};
+
+ThreatSolver::ThreatSolver() : table_(std::make_unique<Entry[]>(kTableEntries)) {}
+ThreatSolver::~ThreatSolver() = default;
+
+std::vector<int> five_cells(const Board& board, Color color) {
+    std::vector<int> cells;
+    for_each_empty(board, [&](int index) {
+        if (cell_threat(board, color, index).makes_five()) cells.push_back(index);
+    });
+    return cells;
+}
+
+std::vector<int> flex_four_cells(const Board& board, Color color) {
+    std::vector<int> cells;
+    for_each_empty(board, [&](int index) {
+        if (cell_threat(board, color, index).makes_flex_four()) cells.push_back(index);
+    });
+    return cells;
+}
+
+int ThreatSolver::lookup(uint64_t key, int depth, int* move) const {
+    const Entry& entry = table_[key & (kTableEntries - 1)];
+    if (entry.key != key) return -1;
+    if (entry.won) {
+        *move = entry.move;
+        return 1;  // a win found with less depth is a win with more
+    }
+    return entry.depth >= depth ? 0 : -1;
+}
+
+void ThreatSolver::store(uint64_t key, int depth, bool won, int move) {
+    Entry& entry = table_[key & (kTableEntries - 1)];
+    entry.key = key;
+    entry.depth = static_cast<int16_t>(depth);
+    entry.move = static_cast<int16_t>(move);
+    entry.won = won;
+}
+
+int ThreatSolver::find_win(Board& board, Color attacker, ThreatKind kind, SearchBudget* budget,
+                           std::vector<int>* line, int max_depth) {
+    SearchBudget unlimited;
+    budget_ = budget ? budget : &unlimited;
+    kind_ = kind;
+    aborted_ = false;
+    if (max_depth < 0) max_depth = kind == ThreatKind::kFoursOnly ? kMaxVcfDepth : kMaxVctDepth;
+    std::vector<int> reversed;
+    line_ = &reversed;
+
+    // The first move is chosen here rather than in attacker_node so that it can be returned.
+    int first_move = -1;
+    const std::vector<int> own_fives = five_cells(board, attacker);
+    if (!own_fives.empty()) {
+        first_move = own_fives.front();
+        reversed.push_back(first_move);
+    } else {
+        const std::vector<int> defender_fives = five_cells(board, other(attacker));
+        if (defender_fives.size() == 1) {
+            board.place(defender_fives.front(), attacker);
+            if (defender_node(board, attacker, max_depth - 1)) first_move = defender_fives.front();
+            board.undo();
+            if (first_move >= 0) reversed.push_back(first_move);
+        } else if (defender_fives.empty()) {
+            // Deepening: short wins are found fast, and the table carries the shallow refutations
+            // into the deeper passes. attacker_node pushes its winning move last.
+            const int first_depth = kind == ThreatKind::kFoursOnly ? max_depth : std::min(max_depth, 3);
+            for (int depth = first_depth; depth <= max_depth && first_move < 0 && !aborted_; depth += 2) {
+                reversed.clear();
+                if (attacker_node(board, attacker, depth) && !reversed.empty()) first_move = reversed.back();
+                if (depth < max_depth && depth + 2 > max_depth) depth = max_depth - 2;
+            }
+        }
+    }
+    budget_ = nullptr;
+    line_ = nullptr;
+    if (line) {
+        line->assign(reversed.rbegin(), reversed.rend());
+        if (first_move < 0) line->clear();
+    }
+    return first_move;
+}
+
+bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
+    if (!budget_->spend()) {
+        aborted_ = true;
+        return false;
+    }
+    const Color defender = other(attacker);
+    const uint64_t key = board.hash() ^ (attacker == kWhite ? kWhiteAttackerSalt : 0) ^
+                         (kind_ == ThreatKind::kFoursAndThrees ? kThreesSalt : 0);
+    int known_move = -1;
+    if (const int known = lookup(key, depth, &known_move); known >= 0) {
+        // A remembered win shows only its first move; the caller's line stops there.
+        if (known == 1) line_->push_back(known_move);
+        return known == 1;
+    }
+
+    // 1. One pass over the cells near the stones: our five, the defender's fives, our threats.
+    std::vector<ThreatMove> fours;
+    std::vector<ThreatMove> threes;
+    int five = -1;
+    int defender_five = -1;
+    int defender_five_count = 0;
+    for_each_empty(board, [&](int index) {
+        if (five >= 0) return;
+        if (cell_threat(board, defender, index).makes_five()) {
+            defender_five = index;
+            ++defender_five_count;
+        }
+        const CellThreat threat = cell_threat(board, attacker, index);
+        if (threat.makes_five()) {
+            five = index;
+            return;
+        }
+        int priority = 10 * threat.open_threes + threat.threes + threat.open_twos;
+        if (threat.makes_flex_four()) priority += 100000;
+        if (threat.makes_four_three()) priority += 1000;
+        if (threat.makes_double_three()) priority += 500;
+        if (threat.makes_four()) {
+            fours.push_back({index, priority});
+        } else if (kind_ == ThreatKind::kFoursAndThrees && threat.open_threes > 0) {
+            threes.push_back({index, priority});
+        }
+    });
+    if (five >= 0) {
+        line_->push_back(five);
+        return true;
+    }
+
+    // 2. A defender four must be blocked (two cannot be), and the attack goes on only if some
+    //    threat of ours still stands after the block.
+    bool won = false;
+    if (defender_five_count > 0) {
+        if (defender_five_count == 1 && depth > 0) {
+            board.place(defender_five, attacker);
+            won = defender_node(board, attacker, depth - 1);
+            board.undo();
+            if (won) line_->push_back(defender_five);
+        }
+        if (!aborted_) store(key, depth, won, defender_five);
+        return won;
+    }
+
+    // 3. Our threats, the most promising first: fours, then (in VCT) open threes.
+    if (depth <= 0) return false;
+    auto by_priority = [](const ThreatMove& a, const ThreatMove& b) { return a.priority > b.priority; };
+    std::stable_sort(fours.begin(), fours.end(), by_priority);
+    std::stable_sort(threes.begin(), threes.end(), by_priority);
+    if (threes.size() > kMaxThreeMoves) threes.resize(kMaxThreeMoves);
+    if (!fours.empty() && fours.front().priority >= 100000) {
+        line_->push_back(fours.front().index);
+        store(key, depth, true, fours.front().index);
+        return true;
+    }
+    std::vector<ThreatMove> moves = std::move(fours);
+    moves.insert(moves.end(), threes.begin(), threes.end());
+
+    // 4. Each threat against every defence.
+    int winning_move = -1;
+    for (const ThreatMove& move : moves) {
+        const size_t mark = line_->size();
+        board.place(move.index, attacker);
+        won = defender_node(board, attacker, depth - 1);
+        board.undo();
+        if (won) {
+            line_->push_back(move.index);
+            winning_move = move.index;
+            break;
+        }
+        line_->resize(mark);
+        if (aborted_) return false;
+    }
+    if (!aborted_) store(key, depth, won, winning_move);
+    return won;
+}
+
+bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
+    if (!budget_->spend()) {
+        aborted_ = true;
+        return false;
+    }
+    const Color defender = other(attacker);
+    const uint64_t key = board.hash() ^ (attacker == kWhite ? kWhiteAttackerSalt : 0) ^
+                         kDefenderNodeSalt ^ (kind_ == ThreatKind::kFoursAndThrees ? kThreesSalt : 0);
+    int unused_move = -1;
+    if (const int known = lookup(key, depth, &unused_move); known >= 0) return known == 1;
+
+    // 1. One pass: the attacker's fives and open-four cells, and the defender's fours.
+    std::vector<int> fives;
+    std::vector<int> flex;
+    std::vector<int> defender_fours;
+    for_each_empty(board, [&](int index) {
+        const CellThreat threat = cell_threat(board, attacker, index);
+        if (threat.makes_five()) {
+            fives.push_back(index);
+        } else if (threat.makes_flex_four()) {
+            flex.push_back(index);
+        }
+        if (kind_ == ThreatKind::kFoursAndThrees && cell_threat(board, defender, index).makes_four()) {
+            defender_fours.push_back(index);
+        }
+    });
+
+    // 2. What the attacker threatens: a five (one cell to block) or, in VCT, an open four.
+    std::vector<int> replies;
+    if (fives.size() >= 2) return true;
+    if (fives.size() == 1) {
+        replies = fives;
+    } else if (kind_ == ThreatKind::kFoursAndThrees && !flex.empty()) {
+        // Any stone on the lines of an open-four cell, within reach of its five, may spoil it;
+        // so may any four of ours, which the attacker must answer first.
+        std::array<bool, kCells> marked{};
+        for (int cell : flex) {
+            if (!marked[cell]) replies.push_back(cell);
+            marked[cell] = true;
+            const CellThreat threat = cell_threat(board, attacker, cell);
+            for (int d = 0; d < kDirections; ++d) {
+                if (threat.lines[d] < kFour) continue;
+                for (int k = -kFrame; k <= kFrame; ++k) {
+                    const int spot = cell + k * kStep[d];
+                    if (board.empty(spot) && !marked[spot]) {
+                        marked[spot] = true;
+                        replies.push_back(spot);
+                    }
+                }
+            }
+        }
+        for (int index : defender_fours) {
+            if (!marked[index]) replies.push_back(index);
+        }
+    } else {
+        return false;
+    }
+
+    // 3. The attack wins only if it wins against every reply.
+    bool won = true;
+    for (int reply : replies) {
+        const size_t mark = line_->size();
+        board.place(reply, defender);
+        const bool reply_loses = attacker_node(board, attacker, depth);
+        board.undo();
+        if (!reply_loses) {
+            won = false;
+            line_->resize(mark);
+            break;
+        }
+        if (reply != replies.back()) line_->resize(mark);  // keep one line: the last reply's
+        else line_->push_back(reply);
+    }
+    if (aborted_) return false;
+    store(key, depth, won, -1);
+    return won;
+}
+
+}  // namespace teacher

@@ -1,0 +1,66 @@
+// Threat-space search for forced wins.
+//
+// VCF (victory by continuous fours): the attacker plays only fours, so every defender reply is
+// forced. VCT (victory by continuous threats) also lets the attacker play open threes; the
+// defender then may answer anywhere that spoils the coming open four, or with a four of its own.
+// Both are AND-OR searches: an attacker node is won when one threat wins against every defence.
+// A defender four must be blocked at once; the attack goes on from there only if the attacker
+// still has a threat standing after the block.
+//
+// Ownership and threads: a ThreatSolver owns its table of solved positions and borrows the
+// budget; use one solver per thread.
+#pragma once
+
+#include "tools/teacher/board.h"
+#include "tools/teacher/budget.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace teacher {
+
+/// Longest attack searched, in attacker moves. Fours are cheap (one reply each), so VCF goes
+/// deep; threes multiply the replies, so VCT stays short.
+inline constexpr int kMaxVcfDepth = 24;
+inline constexpr int kMaxVctDepth = 8;
+
+enum class ThreatKind { kFoursOnly, kFoursAndThrees };
+
+class ThreatSolver {
+public:
+    ThreatSolver();
+    ~ThreatSolver();
+
+    /// Looks for a forced win of `attacker`, who is to move on `board`. Returns the first move, or
+    /// -1 when none was found (within the budget: see aborted()). When `line` is not null it
+    /// receives the cells of one line of the proof (attacker and defender alternating), useful
+    /// as defence candidates. The board is restored before returning. `budget` may be null.
+    int find_win(Board& board, Color attacker, ThreatKind kind, SearchBudget* budget,
+                 std::vector<int>* line = nullptr, int max_depth = -1);
+
+    /// True when the last find_win ran out of budget before finishing.
+    bool aborted() const { return aborted_; }
+
+private:
+    struct Entry;
+    std::unique_ptr<Entry[]> table_;  // direct-mapped: solved attacker and defender nodes
+    SearchBudget* budget_ = nullptr;
+    bool aborted_ = false;
+    ThreatKind kind_ = ThreatKind::kFoursOnly;
+    std::vector<int>* line_ = nullptr;
+
+    bool attacker_node(Board& board, Color attacker, int depth);
+    bool defender_node(Board& board, Color attacker, int depth);
+    /// 1 won (with *move the winning threat for attacker nodes), 0 refuted, -1 unknown.
+    int lookup(uint64_t key, int depth, int* move) const;
+    void store(uint64_t key, int depth, bool won, int move);
+};
+
+/// Every empty cell where `color` completes five at once.
+std::vector<int> five_cells(const Board& board, Color color);
+
+/// Every empty cell where `color` makes an open four or two fours at once.
+std::vector<int> flex_four_cells(const Board& board, Color color);
+
+}  // namespace teacher
