@@ -27,7 +27,14 @@ public:
                      const std::vector<float*>& outputs) = 0;
 };
 
+struct KernelTable;
+
 /// `shapes` is what check_graph returned for `graph`.
 std::unique_ptr<Runner> make_reference_runner(ModelGraph graph, std::vector<TShape> shapes);
+
+/// The Winograd runner on `kernels` (which must outlive it); copies what it
+/// needs from `graph`.
+std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
+                                         const KernelTable& kernels);
 
 }  // namespace qvr

@@ -2,10 +2,18 @@
 
 #include <utility>
 
+#include "qvr/kernel_table.h"
+
 namespace qvr {
 
 std::unique_ptr<Runner> make_runner(ModelGraph graph, std::vector<TShape> shapes, KernelPath path) {
-    (void)path;
+    switch (path) {
+        case KernelPath::generic: return make_fast_runner(graph, shapes, generic_kernel_table());
+        case KernelPath::avx2: return make_fast_runner(graph, shapes, avx2_kernel_table());
+        case KernelPath::avx512: return make_fast_runner(graph, shapes, avx512_kernel_table());
+        case KernelPath::automatic:  // resolved by the caller; the reference is the safe answer
+        case KernelPath::reference: break;
+    }
     return make_reference_runner(std::move(graph), std::move(shapes));
 }
 

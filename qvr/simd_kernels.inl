@@ -1,0 +1,238 @@
+// Kernel templates shared by the instruction-set files. Each includer defines,
+// before including this file:
+//   QVR_SIMD_NAMESPACE   a namespace of its own (the same inline code compiled
+//                        with different flags must never be merged by the linker)
+//   struct Vec           width, zero, load, store, broadcast, add, sub, mul,
+//                        fmadd(a, b, c) = a * b + c, max, reduce_add
+//   kRowBlock, kColumnVectors   the register block of the matrix product: rows
+//                        (tiles) by vectors of output channels; chosen so the
+//                        accumulators, the weight vectors and one broadcast fit
+//                        in the register file.
+// and afterwards uses make_table() to build its KernelTable.
+//
+// No standard-library templates are used in here, for the same linker reason.
+
+namespace qvr::QVR_SIMD_NAMESPACE {
+namespace {
+
+constexpr int W = Vec::width;
+
+// ---- Winograd input transform: V = B^T d B ---------------------------------
+//
+// B^T = | 4  0 -5  0  1  0 |
+//       | 0 -4 -4  1  1  0 |
+//       | 0  4 -4 -1  1  0 |
+//       | 0 -2 -1  2  1  0 |
+//       | 0  2 -1 -2  1  0 |
+//       | 0  4  0 -5  0  1 |
+inline void input_1d(const Vec d[6], Vec r[6]) {
+    const Vec four = Vec::broadcast(4.0f), five = Vec::broadcast(5.0f), two = Vec::broadcast(2.0f);
+    const Vec d4_minus_d2 = Vec::sub(d[4], d[2]);
+    const Vec d3_minus_d1 = Vec::sub(d[3], d[1]);
+    const Vec d4_minus_4d2 = Vec::sub(d[4], Vec::mul(four, d[2]));
+    r[0] = Vec::sub(Vec::fmadd(four, d[0], d[4]), Vec::mul(five, d[2]));
+    r[1] = Vec::sub(Vec::add(d4_minus_4d2, d[3]), Vec::mul(four, d[1]));
+    r[2] = Vec::sub(Vec::fmadd(four, d[1], d4_minus_4d2), d[3]);
+    r[3] = Vec::fmadd(two, d3_minus_d1, d4_minus_d2);
+    r[4] = Vec::sub(d4_minus_d2, Vec::mul(two, d3_minus_d1));
+    r[5] = Vec::sub(Vec::fmadd(four, d[1], d[5]), Vec::mul(five, d[3]));
+}
+
+void winograd_input(const float* source, const SpatialGeometry& g, int channels, float* transformed) {
+    const int tiles = g.tiles();
+    const long row_stride = static_cast<long>(g.padded_columns) * channels;
+    const long point_stride = static_cast<long>(tiles) * channels;
+    for (int ty = 0; ty < g.tiles_y; ++ty) {
+        for (int tx = 0; tx < g.tiles_x; ++tx) {
+            const int tile = ty * g.tiles_x + tx;
+            const float* window = source + (ty * winograd_tile) * row_stride + (tx * winograd_tile) * long{channels};
+            float* out = transformed + static_cast<long>(tile) * channels;
+            for (int c = 0; c < channels; c += W) {
+                Vec t[6][6];
+                for (int x = 0; x < 6; ++x) {
+                    Vec column[6], r[6];
+                    for (int y = 0; y < 6; ++y) column[y] = Vec::load(window + y * row_stride + x * long{channels} + c);
+                    input_1d(column, r);
+                    for (int y = 0; y < 6; ++y) t[y][x] = r[y];
+                }
+                for (int y = 0; y < 6; ++y) {
+                    Vec r[6];
+                    input_1d(t[y], r);
+                    for (int x = 0; x < 6; ++x) Vec::store(out + (y * 6 + x) * point_stride + c, r[x]);
+                }
+            }
+        }
+    }
+}
+
+// ---- The 36 matrix products --------------------------------------------------
+
+// C[rows][columns] = A[rows][k] x B[k][columns], `Rows` x `Vectors` register block.
+template <int Rows, int Vectors>
+inline void multiply_block(const float* a, int a_stride, const float* b, int b_stride, int k_count, float* c,
+                           int c_stride) {
+    Vec acc[Rows][Vectors];
+#pragma GCC unroll 16
+    for (int r = 0; r < Rows; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < Vectors; ++v) acc[r][v] = Vec::zero();
+    for (int k = 0; k < k_count; ++k) {
+        Vec bv[Vectors];
+#pragma GCC unroll 8
+        for (int v = 0; v < Vectors; ++v) bv[v] = Vec::load(b + static_cast<long>(k) * b_stride + v * W);
+#pragma GCC unroll 16
+        for (int r = 0; r < Rows; ++r) {
+            const Vec av = Vec::broadcast(a[static_cast<long>(r) * a_stride + k]);
+#pragma GCC unroll 8
+            for (int v = 0; v < Vectors; ++v) acc[r][v] = Vec::fmadd(av, bv[v], acc[r][v]);
+        }
+    }
+#pragma GCC unroll 16
+    for (int r = 0; r < Rows; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < Vectors; ++v) Vec::store(c + static_cast<long>(r) * c_stride + v * W, acc[r][v]);
+}
+
+template <int Vectors, int Rows = kRowBlock>
+inline void multiply_rest(int rows_left, const float* a, int a_stride, const float* b, int b_stride, int k_count,
+                          float* c, int c_stride) {
+    if constexpr (Rows > 1) {
+        if (rows_left == Rows - 1) {
+            multiply_block<Rows - 1, Vectors>(a, a_stride, b, b_stride, k_count, c, c_stride);
+            return;
+        }
+        multiply_rest<Vectors, Rows - 1>(rows_left, a, a_stride, b, b_stride, k_count, c, c_stride);
+    }
+}
+
+template <int Vectors>
+inline void multiply_columns(const float* a, const float* b, int rows, int k_count, int columns, float* c) {
+    int r = 0;
+    for (; r + kRowBlock <= rows; r += kRowBlock)
+        multiply_block<kRowBlock, Vectors>(a + static_cast<long>(r) * k_count, k_count, b, columns, k_count,
+                                           c + static_cast<long>(r) * columns, columns);
+    if (r < rows)
+        multiply_rest<Vectors>(rows - r, a + static_cast<long>(r) * k_count, k_count, b, columns, k_count,
+                               c + static_cast<long>(r) * columns, columns);
+}
+
+void winograd_multiply(const float* transformed, const float* weights, int tiles, int in_channels, int out_channels,
+                       float* products) {
+    constexpr int block_columns = kColumnVectors * W;
+    for (int point = 0; point < winograd_points; ++point) {
+        const float* a = transformed + static_cast<long>(point) * tiles * in_channels;
+        const float* b = weights + static_cast<long>(point) * in_channels * out_channels;
+        float* c = products + static_cast<long>(point) * tiles * out_channels;
+        int column = 0;
+        for (; column + block_columns <= out_channels; column += block_columns)
+            multiply_columns<kColumnVectors>(a, b + column, tiles, in_channels, out_channels, c + column);
+        // Channel counts are multiples of 16, so what is left is whole vectors.
+        for (; column < out_channels; column += W) multiply_columns<1>(a, b + column, tiles, in_channels, out_channels, c + column);
+    }
+}
+
+// ---- Winograd output transform: Y = A^T m A ----------------------------------
+//
+// A^T = | 1  1  1  1  1  0 |
+//       | 0  1 -1  2 -2  0 |
+//       | 0  1  1  4  4  0 |
+//       | 0  1 -1  8 -8  1 |
+inline void output_1d(const Vec m[6], Vec o[4]) {
+    const Vec two = Vec::broadcast(2.0f), four = Vec::broadcast(4.0f), eight = Vec::broadcast(8.0f);
+    const Vec sum12 = Vec::add(m[1], m[2]), diff12 = Vec::sub(m[1], m[2]);
+    const Vec sum34 = Vec::add(m[3], m[4]), diff34 = Vec::sub(m[3], m[4]);
+    o[0] = Vec::add(Vec::add(m[0], sum12), sum34);
+    o[1] = Vec::fmadd(two, diff34, diff12);
+    o[2] = Vec::fmadd(four, sum34, sum12);
+    o[3] = Vec::add(Vec::fmadd(eight, diff34, diff12), m[5]);
+}
+
+void winograd_output(const float* products, const float* bias, const float* residual, bool relu,
+                     const SpatialGeometry& g, int channels, float* destination) {
+    const int tiles = g.tiles();
+    const long point_stride = static_cast<long>(tiles) * channels;
+    const long row_stride = static_cast<long>(g.padded_columns) * channels;
+    const Vec zero = Vec::zero();
+    for (int ty = 0; ty < g.tiles_y; ++ty) {
+        for (int tx = 0; tx < g.tiles_x; ++tx) {
+            const int tile = ty * g.tiles_x + tx;
+            const int y0 = ty * winograd_tile, x0 = tx * winograd_tile;
+            const bool whole = y0 + winograd_tile <= g.rows && x0 + winograd_tile <= g.columns;
+            const long corner = (y0 + 1) * row_stride + (x0 + 1) * long{channels};
+            const float* in = products + static_cast<long>(tile) * channels;
+            for (int c = 0; c < channels; c += W) {
+                Vec t[4][6];
+                for (int x = 0; x < 6; ++x) {
+                    Vec column[6], o[4];
+                    for (int y = 0; y < 6; ++y) column[y] = Vec::load(in + (y * 6 + x) * point_stride + c);
+                    output_1d(column, o);
+                    for (int y = 0; y < 4; ++y) t[y][x] = o[y];
+                }
+                const Vec b = Vec::load(bias + c);
+                for (int y = 0; y < 4; ++y) {
+                    Vec o[4];
+                    output_1d(t[y], o);
+                    for (int x = 0; x < 4; ++x) {
+                        if (!whole && (y0 + y >= g.rows || x0 + x >= g.columns)) continue;
+                        const long at = corner + y * row_stride + x * long{channels} + c;
+                        Vec value = Vec::add(o[x], b);
+                        if (residual) value = Vec::add(value, Vec::load(residual + at));
+                        if (relu) value = Vec::max(value, zero);
+                        Vec::store(destination + at, value);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// ---- Heads -------------------------------------------------------------------
+
+inline float dot(const float* a, const float* b, int count) {
+    Vec acc0 = Vec::zero(), acc1 = Vec::zero();
+    int i = 0;
+    for (; i + 2 * W <= count; i += 2 * W) {
+        acc0 = Vec::fmadd(Vec::load(a + i), Vec::load(b + i), acc0);
+        acc1 = Vec::fmadd(Vec::load(a + i + W), Vec::load(b + i + W), acc1);
+    }
+    for (; i < count; i += W) acc0 = Vec::fmadd(Vec::load(a + i), Vec::load(b + i), acc0);
+    return Vec::reduce_add(Vec::add(acc0, acc1));
+}
+
+void conv1x1_planar(const float* source, const SpatialGeometry& g, int in_channels, const float* weights,
+                    const float* bias, int out_channels, bool relu, float* destination) {
+    const int cells = g.rows * g.columns;
+    for (int y = 0; y < g.rows; ++y) {
+        for (int x = 0; x < g.columns; ++x) {
+            const float* in = source + (static_cast<long>(y + 1) * g.padded_columns + x + 1) * in_channels;
+            for (int o = 0; o < out_channels; ++o) {
+                float value = bias[o] + dot(in, weights + static_cast<long>(o) * in_channels, in_channels);
+                if (relu && value < 0.0f) value = 0.0f;
+                destination[static_cast<long>(o) * cells + y * g.columns + x] = value;
+            }
+        }
+    }
+}
+
+void dense(const float* in, int in_padded, const float* weights, const float* bias, int out_features, bool relu,
+           float* out) {
+    for (int o = 0; o < out_features; ++o) {
+        float value = bias[o] + dot(in, weights + static_cast<long>(o) * in_padded, in_padded);
+        if (relu && value < 0.0f) value = 0.0f;
+        out[o] = value;
+    }
+}
+
+}  // namespace
+
+KernelTable make_table() {
+    KernelTable table;
+    table.winograd_input = winograd_input;
+    table.winograd_multiply = winograd_multiply;
+    table.winograd_output = winograd_output;
+    table.conv1x1_planar = conv1x1_planar;
+    table.dense = dense;
+    return table;
+}
+
+}  // namespace qvr::QVR_SIMD_NAMESPACE
