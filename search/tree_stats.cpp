@@ -13,6 +13,7 @@ tree_counts count_tree(const tree_node& node) {
         ++counts.nodes;
         counts.edges += static_cast<std::int64_t>(current->children.size());
         counts.edge_slots += static_cast<std::int64_t>(current->children.capacity());
+        counts.held_evaluations += current->evaluation != nullptr;
         for (const tree_edge& edge : current->children) {
             if (edge.child) pending.push_back(edge.child.get());
         }

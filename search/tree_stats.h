@@ -12,6 +12,8 @@ struct tree_counts {
     std::int64_t edges = 0;
     /// Sum of the edge vectors' capacities (edges allocated, used or not).
     std::int64_t edge_slots = 0;
+    /// Nodes still holding their evaluation array (evaluated leaves).
+    std::int64_t held_evaluations = 0;
 };
 
 /// Counts the subtree below `node`, itself included (iteratively).

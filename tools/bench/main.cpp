@@ -148,12 +148,14 @@ void time_trim() {
 }
 
 void memory_growth(eval::Evaluator* evaluator, std::int32_t total_playouts) {
+    // From a cold cache, so every counted playout adds one node.
+    search::eval_cache.clear();
     const bench::bench_position position = bench::fixed_positions()[1];
-    std::printf("\nmemory growth, one tree from the %s (cache arrays bounded at about %.1f MB, counted in RSS):\n",
+    std::printf("\nmemory growth, one tree from the %s, cold cache (its arrays, bounded at about %.1f MB, count in RSS):\n",
                 position.name.c_str(),
                 static_cast<double>(search::cache_capacity * eval::evaluation_size * sizeof(float)) / 1e6);
-    std::printf("%9s %10s %10s %11s %12s %12s %14s\n", "playouts", "nodes", "edges", "edge slots", "RSS MB",
-                "RSS growth MB", "growth B/node");
+    std::printf("%9s %10s %10s %11s %12s %9s %13s %13s %14s\n", "playouts", "nodes", "edges", "edge slots",
+                "held arrays", "RSS MB", "RSS growth MB", "records B/node", "growth B/node");
     const std::int64_t rss_before = bench::resident_bytes();
     search::search_tree tree(search::make_root(position.board, position.to_move), evaluator);
     std::int32_t done = 0;
@@ -163,9 +165,16 @@ void memory_growth(eval::Evaluator* evaluator, std::int32_t total_playouts) {
         done = target;
         const search::tree_counts counts = search::count_tree(tree.root());
         const std::int64_t rss = bench::resident_bytes();
-        std::printf("%9d %10lld %10lld %11lld %12.1f %12.1f %14.0f\n", done, static_cast<long long>(counts.nodes),
-                    static_cast<long long>(counts.edges), static_cast<long long>(counts.edge_slots), rss / 1e6,
-                    (rss - rss_before) / 1e6, static_cast<double>(rss - rss_before) / counts.nodes);
+        // What the records themselves take, before allocator overhead.
+        const double record_bytes =
+            static_cast<double>(counts.nodes) * sizeof(search::tree_node) +
+            static_cast<double>(counts.edge_slots) * sizeof(search::tree_edge) +
+            static_cast<double>(counts.held_evaluations) * eval::evaluation_size * sizeof(float);
+        std::printf("%9d %10lld %10lld %11lld %12lld %9.1f %13.1f %13.0f %14.0f\n", done,
+                    static_cast<long long>(counts.nodes), static_cast<long long>(counts.edges),
+                    static_cast<long long>(counts.edge_slots), static_cast<long long>(counts.held_evaluations),
+                    rss / 1e6, (rss - rss_before) / 1e6, record_bytes / counts.nodes,
+                    static_cast<double>(rss - rss_before) / counts.nodes);
     }
 }
 
