@@ -238,7 +238,7 @@ TEST(RootNoise, KeptRootWithChildrenStaysLinkedAndInsideTheArea) {
     }
 }
 
-TEST(RootNoise, KnownDrawsRespectThePlayingArea) {
+TEST(RootNoise, KnownDrawsStayInsideThePlayingArea) {
     auto root = pruned_root(play::cell_index(1, 1));
     const playing_area area{3, 2};
     std::vector<float> draws(6, 1.0f);  // six cells in a 3 x 2 area, all empty

@@ -356,7 +356,7 @@ TEST(TreeFreeing, KeptChildOutlivesOldTreeAndDeepChainsFreeIteratively) {
     owner.reset();
 
     // A chain far deeper than any search reaches; a recursive free would
-    // exhaust the stack (especially under the sanitizers).
+    // exhaust the stack (all the more under the sanitizers).
     constexpr int chain_length = 100000;
     auto root = make_root(play::board_state{}, play::black);
     tree_node* tip = root.get();
