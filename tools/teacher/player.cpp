@@ -17,7 +17,7 @@ constexpr int64_t kOpponentThreatShare = 2;
 constexpr int64_t kChecksShare = kShareDen - kOwnFoursShare - kOwnThreatsShare - kOpponentThreatShare;
 // How many quiet moves (best-scored first) are checked against the opponent's attacks, and how
 // many safe ones are kept for self-play to sample from.
-constexpr size_t kQuietCandidates = 10;
+constexpr size_t kQuietCandidates = 12;
 constexpr size_t kSafeMovesWanted = 5;
 // Best-scored moves tried as defences besides the cells of the threat and our own fours.
 constexpr size_t kDefenceCandidates = 16;

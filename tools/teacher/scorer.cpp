@@ -20,7 +20,7 @@ constexpr int kFourWithTwosBonus = 100;
 constexpr int kDoubleOpenTwoBonus = 40;
 
 // Blocking is worth a little less than building the same shape: the mover keeps the initiative.
-constexpr int kDefenceNumerator = 4;
+constexpr int kDefenceNumerator = 5;
 constexpr int kDefenceDenominator = 5;
 
 }  // namespace

@@ -1,4 +1,45 @@
+// Self-play data generation: the teacher plays itself from random compact openings, sampling
+// among its safe moves for the first few moves, and every position where it moved becomes a
+// training record (record_file.h). Games are grouped in chunk files; a chunk is written to
+// "<name>.part" one whole game at a time and renamed when complete, so a stopped run resumes
+// where it left off. Workers of one run take disjoint chunks (chunk % workers == worker).
+//
+// Threads: single-threaded; run one process per core for more throughput.
 #pragma once
+
+#include "tools/teacher/player.h"
+#include "tools/teacher/record_file.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
 namespace teacher {
+
+struct SelfPlayOptions {
+    std::string out_dir = "selfplay-data";
+    int chunks = 1000;           // chunk numbers 0 .. chunks-1 make up the run
+    int worker = 0;
+    int workers = 1;
+    int games_per_chunk = 20;
+    int64_t nodes_per_move = 20000;
+    uint64_t seed = 1;
+    int board_side = 20;
+    int min_opening_stones = 1;
+    int max_opening_stones = 6;
+    int opening_radius = 3;      // opening stones lie within this of a point near the centre
+    int max_sampled_moves = 8;   // each game samples its first 0..this many teacher moves
+};
+
+/// Plays game `game` of chunk `chunk` (the pair fixes the random seed) and returns its records.
+std::vector<PositionRecord> play_selfplay_game(Teacher& teacher, const SelfPlayOptions& options, int chunk,
+                                               int game);
+
+/// Plays (or finishes) one chunk file; returns the number of records in it, -1 on an I/O error.
+int64_t run_chunk(Teacher& teacher, const SelfPlayOptions& options, int chunk);
+
+/// "selfplay --out DIR [--chunks N] [--worker I --workers K] [--games-per-chunk G]
+/// [--nodes N] [--seed S]": runs this worker's chunks, skipping those already complete.
 int selfplay_main(int argc, char** argv);
-}
+
+}  // namespace teacher

@@ -23,7 +23,7 @@ namespace teacher {
 /// Longest attack searched, in attacker moves. Fours are cheap (one reply each), so VCF goes
 /// deep; threes multiply the replies, so VCT stays short.
 inline constexpr int kMaxVcfDepth = 24;
-inline constexpr int kMaxVctDepth = 8;
+inline constexpr int kMaxVctDepth = 12;
 
 enum class ThreatKind { kFoursOnly, kFoursAndThrees };
 

@@ -1,0 +1,151 @@
+"""Reading the teacher's self-play records (format: training/DATA.md) and the 8 board symmetries.
+
+A record is one position from the side to move: two 400-bit stone planes, the teacher's move,
+the game's result for the side to move. Symmetries are applied when batches are drawn, never
+stored. Boards are always 20 x 20; cell index = row * 20 + column.
+"""
+
+import glob
+import os
+
+import numpy as np
+
+BOARD_SIDE = 20
+BOARD_CELLS = BOARD_SIDE * BOARD_SIDE
+PLANE_BYTES = BOARD_CELLS // 8
+HEADER_BYTES = 32
+RECORD_BYTES = 2 * PLANE_BYTES + 8
+RECORD_VERSION = 1
+MAGIC = b"ORVDATA1"
+
+FLAG_SAMPLED = 1
+FLAG_PROVEN_WIN = 2
+FLAG_DEFENCE = 4
+
+RECORD_DTYPE = np.dtype([
+    ("own", np.uint8, (PLANE_BYTES,)),
+    ("opponent", np.uint8, (PLANE_BYTES,)),
+    ("move", "<u2"),
+    ("ply", "<u2"),
+    ("game", "<u2"),
+    ("value", np.int8),
+    ("flags", np.uint8),
+])
+assert RECORD_DTYPE.itemsize == RECORD_BYTES
+
+
+def file_header():
+    header = bytearray(HEADER_BYTES)
+    header[0:8] = MAGIC
+    header[8:12] = RECORD_VERSION.to_bytes(4, "little")
+    header[12:16] = RECORD_BYTES.to_bytes(4, "little")
+    header[16:20] = BOARD_SIDE.to_bytes(4, "little")
+    return bytes(header)
+
+
+def read_records(path):
+    """All whole records of one file as a structured array; a torn last record is dropped."""
+    with open(path, "rb") as f:
+        blob = f.read()
+    if len(blob) < HEADER_BYTES or blob[:HEADER_BYTES] != file_header():
+        raise ValueError("%s: not a version %d record file" % (path, RECORD_VERSION))
+    count = (len(blob) - HEADER_BYTES) // RECORD_BYTES
+    return np.frombuffer(blob, dtype=RECORD_DTYPE, count=count, offset=HEADER_BYTES).copy()
+
+
+def write_records(path, records):
+    """Writes a structured array of RECORD_DTYPE (used by tests and tools)."""
+    with open(path, "wb") as f:
+        f.write(file_header())
+        f.write(np.ascontiguousarray(records, dtype=RECORD_DTYPE).tobytes())
+
+
+def make_records(own_planes, opponent_planes, moves, values, ply=None, game=None, flags=None):
+    """Packs N x 400 0/1 planes and targets into records (the inverse of unpack_planes)."""
+    n = len(moves)
+    records = np.zeros(n, dtype=RECORD_DTYPE)
+    records["own"] = np.packbits(np.asarray(own_planes, dtype=np.uint8).reshape(n, BOARD_CELLS), axis=1,
+                                 bitorder="little")
+    records["opponent"] = np.packbits(np.asarray(opponent_planes, dtype=np.uint8).reshape(n, BOARD_CELLS),
+                                      axis=1, bitorder="little")
+    records["move"] = moves
+    records["value"] = values
+    records["ply"] = ply if ply is not None else 0
+    records["game"] = game if game is not None else 0
+    records["flags"] = flags if flags is not None else 0
+    return records
+
+
+def list_files(directories, include_partial=False):
+    """Complete chunk files (and, if asked, the .part files still being written) in order."""
+    files = []
+    for directory in directories:
+        files += sorted(glob.glob(os.path.join(directory, "chunk-*.bin")))
+        if include_partial:
+            files += sorted(glob.glob(os.path.join(directory, "chunk-*.bin.part")))
+    return files
+
+
+def load(directories, include_partial=False):
+    """(records, file_index per record, file list) over all chunk files of the directories."""
+    files = list_files(directories, include_partial)
+    parts, owners = [], []
+    for i, path in enumerate(files):
+        records = read_records(path)
+        parts.append(records)
+        owners.append(np.full(len(records), i, dtype=np.int32))
+    if not parts:
+        return np.zeros(0, dtype=RECORD_DTYPE), np.zeros(0, dtype=np.int32), files
+    return np.concatenate(parts), np.concatenate(owners), files
+
+
+def unpack_planes(records):
+    """(own, opponent) as N x 400 uint8 arrays of 0/1."""
+    own = np.unpackbits(records["own"], axis=1, bitorder="little")[:, :BOARD_CELLS]
+    opponent = np.unpackbits(records["opponent"], axis=1, bitorder="little")[:, :BOARD_CELLS]
+    return own, opponent
+
+
+# ---- symmetries -----------------------------------------------------------------------------
+
+def _symmetry_tables():
+    """gather[s][p]: the old cell that lands on cell p under symmetry s; scatter[s][k]: where
+    old cell k lands. Symmetry 0 is the identity; 1-3 rotations; 4-7 their mirror images."""
+    grid = np.arange(BOARD_CELLS).reshape(BOARD_SIDE, BOARD_SIDE)
+    gather, scatter = [], []
+    for s in range(8):
+        g = np.rot90(grid, s % 4)
+        if s >= 4:
+            g = np.fliplr(g)
+        g = g.ravel().copy()
+        inverse = np.empty(BOARD_CELLS, dtype=np.int64)
+        inverse[g] = np.arange(BOARD_CELLS)
+        gather.append(g)
+        scatter.append(inverse)
+    return np.stack(gather), np.stack(scatter)
+
+
+SYMMETRY_GATHER, SYMMETRY_SCATTER = _symmetry_tables()
+
+
+def encode(records, symmetries=None):
+    """Network input N x 3 x 20 x 20 float32 (own, opponent, empty) and policy targets N, after
+    applying symmetry symmetries[i] (0-7) to record i; identity when symmetries is None."""
+    own, opponent = unpack_planes(records)
+    moves = records["move"].astype(np.int64)
+    if symmetries is not None:
+        symmetries = np.asarray(symmetries)
+        gather = SYMMETRY_GATHER[symmetries]
+        own = np.take_along_axis(own, gather, axis=1)
+        opponent = np.take_along_axis(opponent, gather, axis=1)
+        moves = SYMMETRY_SCATTER[symmetries, moves]
+    planes = np.empty((len(records), 3, BOARD_CELLS), dtype=np.float32)
+    planes[:, 0] = own
+    planes[:, 1] = opponent
+    planes[:, 2] = 1.0 - (own | opponent)
+    return planes.reshape(len(records), 3, BOARD_SIDE, BOARD_SIDE), moves
+
+
+def values(records):
+    """Value targets N x 1 float32 in [-1, 1], from the side to move."""
+    return records["value"].astype(np.float32).reshape(-1, 1)
