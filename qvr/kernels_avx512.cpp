@@ -26,9 +26,11 @@ struct Vec {
     static float reduce_add(const Vec& a) { return _mm512_reduce_add_ps(a.v); }
 };
 
-// 32 zmm registers: 5 x 4 accumulators + 4 weight vectors + 1 broadcast.
-// Four vectors cover 64 output channels; five rows split 25 tiles evenly.
-constexpr int kRowBlock = 5;
+// 32 zmm registers: rows x vectors accumulators + the weight vectors + one
+// broadcast. Four vectors cover 64 output channels and five rows split the 25
+// tiles of a 20x20 plane evenly; narrower blocks (32 or 48 channels) go taller.
+constexpr int row_block(int vectors) { return vectors >= 4 ? 5 : vectors == 3 ? 8 : vectors == 2 ? 13 : 24; }
+constexpr int kPrefetchLocality = 2;  // into L2
 constexpr int kColumnVectors = 4;
 
 }  // namespace

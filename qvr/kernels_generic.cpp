@@ -56,7 +56,8 @@ struct Vec {
 };
 
 // Small blocks: without known registers, keep the working set modest.
-constexpr int kRowBlock = 4;
+constexpr int row_block(int) { return 4; }
+constexpr int kPrefetchLocality = 2;  // into L2
 constexpr int kColumnVectors = 2;
 
 }  // namespace
