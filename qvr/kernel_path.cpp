@@ -21,7 +21,7 @@ std::optional<KernelPath> parse_kernel_path(const std::string& name) {
 }
 
 bool cpu_supports(KernelPath path) {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
     switch (path) {
         case KernelPath::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case KernelPath::avx512: return __builtin_cpu_supports("avx512f");

@@ -74,6 +74,7 @@ struct KernelTable {
 };
 
 const KernelTable& generic_kernel_table();
+// Built on x86-64 only; call only when cpu_supports() says the CPU has them.
 const KernelTable& avx2_kernel_table();
 const KernelTable& avx512_kernel_table();
 
