@@ -66,7 +66,7 @@ def split(records, owners, files, holdout_every):
     held_files = set(range(0, len(files), holdout_every)) if len(files) >= 2 * holdout_every else set()
     if not held_files and len(files) >= 2:
         held_files = {len(files) - 1}  # few files: hold out the last one
-    held = np.isin(owners, list(held_files))
+    held = np.isin(owners, np.array(sorted(held_files), dtype=np.int32))
     return records[~held], records[held]
 
 
@@ -106,7 +106,8 @@ def plot(metrics_path, png_path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    rows = list(csv.DictReader(open(metrics_path)))
+    with open(metrics_path) as f:
+        rows = list(csv.DictReader(f))
     if not rows:
         return
     step = [int(r["step"]) for r in rows]
@@ -162,7 +163,8 @@ def main(argv=None):
         torch.set_rng_state(state["torch_rng"])
         print("resumed at step %d" % step, flush=True)
         if os.path.exists(metrics_path):  # drop metrics logged after the checkpoint
-            rows = [r for r in csv.DictReader(open(metrics_path)) if int(r["step"]) <= step]
+            with open(metrics_path) as f:
+                rows = [r for r in csv.DictReader(f) if int(r["step"]) <= step]
             with open(metrics_path, "w", newline="") as f:
                 writer = csv.DictWriter(f, fieldnames=METRIC_FIELDS)
                 writer.writeheader()

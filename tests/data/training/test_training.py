@@ -1,0 +1,138 @@
+#!/usr/bin/python3
+"""Tests of the training pipeline: the record format (against a file the teacher wrote), the
+board symmetries, and the trainer's loss falling on a tiny set (with checkpoint resume)."""
+
+import csv
+import os
+import sys
+import tempfile
+import unittest
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TRAINING = os.path.normpath(os.path.join(HERE, "..", "..", "..", "training"))
+sys.path.insert(0, TRAINING)
+import data  # noqa: E402
+
+SAMPLE = os.path.join(HERE, "sample-chunk.bin")
+
+
+class RecordFormat(unittest.TestCase):
+    def test_teacher_file_is_consistent(self):
+        records = data.read_records(SAMPLE)
+        self.assertGreater(len(records), 20)
+        own, opponent = data.unpack_planes(records)
+        self.assertFalse((own & opponent).any())
+        counts = own.sum(1).astype(int) - opponent.sum(1).astype(int)
+        self.assertTrue(np.isin(counts, [0, -1]).all())  # black to move: equal; white: one fewer
+        np.testing.assert_array_equal(own.sum(1) + opponent.sum(1), records["ply"])
+        moves = records["move"].astype(int)
+        self.assertFalse(own[np.arange(len(records)), moves].any())
+        self.assertFalse(opponent[np.arange(len(records)), moves].any())
+        for game in np.unique(records["game"]):
+            values = records["value"][records["game"] == game].astype(int)
+            self.assertEqual(values[-1], 1)  # the last mover made five
+            np.testing.assert_array_equal(values[1:], -values[:-1])
+
+    def test_write_read_round_trip_and_torn_tail(self):
+        rng = np.random.default_rng(3)
+        cells = rng.random((5, 400))
+        own = (cells < 0.1).astype(np.uint8)
+        opponent = ((cells >= 0.1) & (cells < 0.2)).astype(np.uint8)
+        records = data.make_records(own, opponent, moves=[0, 19, 20, 380, 399], values=[1, -1, 0, 1, -1],
+                                    ply=[1, 2, 3, 4, 5], game=[0, 0, 1, 1, 2], flags=[0, 1, 2, 4, 7])
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "chunk-000000.bin")
+            data.write_records(path, records)
+            self.assertEqual(os.path.getsize(path), data.HEADER_BYTES + 5 * data.RECORD_BYTES)
+            with open(path, "ab") as f:
+                f.write(b"torn")
+            back = data.read_records(path)
+            self.assertEqual(back.tobytes(), records.tobytes())
+            got_own, got_opponent = data.unpack_planes(back)
+            np.testing.assert_array_equal(got_own, own)
+            np.testing.assert_array_equal(got_opponent, opponent)
+            with open(path, "r+b") as f:
+                f.write(b"XXXX")
+            with self.assertRaises(ValueError):
+                data.read_records(path)
+
+    def test_encoding_planes(self):
+        own = np.zeros((1, 400), np.uint8)
+        opponent = np.zeros((1, 400), np.uint8)
+        own[0, 3 * 20 + 7] = 1
+        opponent[0, 10 * 20 + 2] = 1
+        x, moves = data.encode(data.make_records(own, opponent, [0], [1]))
+        self.assertEqual(x.shape, (1, 3, 20, 20))
+        self.assertEqual(x[0, 0, 3, 7], 1.0)
+        self.assertEqual(x[0, 1, 10, 2], 1.0)
+        self.assertEqual(x[0, 2].sum(), 398.0)
+        np.testing.assert_array_equal(x.sum(1), np.ones((1, 20, 20)))
+
+
+class Symmetries(unittest.TestCase):
+    def setUp(self):
+        rng = np.random.default_rng(11)
+        self.own = (rng.random((1, 400)) < 0.15).astype(np.uint8)
+        self.opponent = ((rng.random((1, 400)) < 0.15) & (self.own == 0)).astype(np.uint8)
+        empty = np.flatnonzero((self.own | self.opponent)[0] == 0)
+        self.move = int(empty[0])
+        self.records = data.make_records(self.own, self.opponent, [self.move], [1])
+
+    def test_eight_distinct_maps_that_move_stones_and_target_together(self):
+        seen = set()
+        for s in range(8):
+            x, moves = data.encode(self.records, [s])
+            seen.add(x.tobytes())
+            move = int(moves[0])
+            self.assertEqual(x[0, 2].reshape(-1)[move], 1.0)  # the target stays an empty cell
+            # Mark the target as a stone, transform, and find the mark where the target went.
+            marked_own = self.own.copy()
+            marked_own[0, self.move] = 1
+            marked = data.make_records(marked_own, self.opponent, [0], [1])
+            xm, _ = data.encode(marked, [s])
+            self.assertEqual(xm[0, 0].reshape(-1)[move], 1.0)
+        self.assertEqual(len(seen), 8)
+
+    def test_matches_numpy_rotation_and_mirror(self):
+        board = self.own[0].reshape(20, 20)
+        x1, _ = data.encode(self.records, [1])
+        np.testing.assert_array_equal(x1[0, 0], np.rot90(board, 1))
+        x5, _ = data.encode(self.records, [5])
+        np.testing.assert_array_equal(x5[0, 0], np.fliplr(np.rot90(board, 1)))
+        x0, m0 = data.encode(self.records, [0])
+        np.testing.assert_array_equal(x0[0, 0], board)
+        self.assertEqual(int(m0[0]), self.move)
+
+
+class Trainer(unittest.TestCase):
+    def test_loss_falls_and_a_stopped_run_resumes(self):
+        sys.path.insert(0, TRAINING)
+        import train
+        with tempfile.TemporaryDirectory() as tmp:
+            data_dir = os.path.join(tmp, "data")
+            os.makedirs(data_dir)
+            records = data.read_records(SAMPLE)
+            # Two files so that one can be held out.
+            data.write_records(os.path.join(data_dir, "chunk-000000.bin"), records)
+            data.write_records(os.path.join(data_dir, "chunk-000001.bin"), records[:40])
+            run = os.path.join(tmp, "run")
+            common = ["--data", data_dir, "--out", run, "--blocks", "1", "--channels", "8", "--batch", "32",
+                      "--lr", "3e-3", "--eval-every", "20", "--checkpoint-every", "20", "--threads", "1",
+                      "--no-progress"]
+            train.main(common + ["--steps", "60"])
+            self.assertTrue(os.path.exists(os.path.join(run, "checkpoint.pt")))
+            train.main(common + ["--steps", "120"])  # resumes from step 60
+            with open(os.path.join(run, "metrics.csv")) as f:
+                rows = list(csv.DictReader(f))
+            self.assertEqual([int(r["step"]) for r in rows], [20, 40, 60, 80, 100, 120])
+            first = float(rows[0]["train_policy_loss"]) + float(rows[0]["train_value_loss"])
+            last = float(rows[-1]["train_policy_loss"]) + float(rows[-1]["train_value_loss"])
+            self.assertLess(last, first)
+            self.assertTrue(os.path.exists(os.path.join(run, "curves.png")))
+            self.assertTrue(os.path.exists(os.path.join(run, "model.pt")))
+
+
+if __name__ == "__main__":
+    unittest.main()
