@@ -137,16 +137,22 @@ command_outcome command_interpreter::restart(std::string_view) {
     return command_outcome::carry_on;
 }
 
-command_outcome command_interpreter::turn(std::string_view parameters) {
+std::optional<coordinates> command_interpreter::prepare_move(std::string_view parameters) {
     if (!prepare_game()) {
         reply_no_player();
-        return command_outcome::carry_on;
+        return std::nullopt;
     }
     const auto move = scan_coordinates(parameters);
     if (!move || !session_.on_board(move->x, move->y)) {
         session_.replies().reply("ERROR bad coordinates");
-        return command_outcome::carry_on;
+        return std::nullopt;
     }
+    return move;
+}
+
+command_outcome command_interpreter::turn(std::string_view parameters) {
+    const auto move = prepare_move(parameters);
+    if (!move) return command_outcome::carry_on;
     if (record_stone(move->x, move->y, opponent_stone, "ERROR opponents's move [%d,%d]"))
         session_.current_player->make_move(move->x, move->y);
     session_.request_think();
@@ -154,15 +160,8 @@ command_outcome command_interpreter::turn(std::string_view parameters) {
 }
 
 command_outcome command_interpreter::play(std::string_view parameters) {
-    if (!prepare_game()) {
-        reply_no_player();
-        return command_outcome::carry_on;
-    }
-    const auto move = scan_coordinates(parameters);
-    if (!move || !session_.on_board(move->x, move->y)) {
-        session_.replies().reply("ERROR bad coordinates");
-        return command_outcome::carry_on;
-    }
+    const auto move = prepare_move(parameters);
+    if (!move) return command_outcome::carry_on;
     if (record_stone(move->x, move->y, own_stone, "ERROR my move [%d,%d]"))
         session_.current_player->make_move(move->x, move->y);
     session_.replies().reply("%d,%d", move->x, move->y);

@@ -7,10 +7,12 @@
 // are answered at once, also during a think.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "protocol/engine_session.h"
 #include "protocol/line_reader.h"
+#include "protocol/number_scan.h"
 
 namespace protocol {
 
@@ -50,6 +52,10 @@ private:
     /// Waits for idle and starts a 20 x 20 game if none is running. Returns
     /// whether a player is there to take stones and think.
     bool prepare_game();
+    /// The opening of TURN and PLAY: prepare_game(), then "x,y" on the board.
+    /// Replies and returns nothing when there is no player or the
+    /// coordinates are bad.
+    std::optional<coordinates> prepare_move(std::string_view parameters);
     /// Reply for a command that needs a player when none could be made.
     void reply_no_player();
     /// Records a stone in manager_board; replies `taken_format` if the cell
