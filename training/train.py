@@ -12,6 +12,12 @@ Run directory: checkpoint.pt (weights, optimiser, step, random state; rewritten 
 --checkpoint-every steps, so a stopped run loses at most one interval and resumes with the same
 command), model.pt (weights only, for training/export_qvm.py --checkpoint), metrics.csv and
 curves.png.
+
+Data that is still being generated: --reload-every N re-reads the directories every N steps, so
+one run trains on the games as they arrive. The held-out rule depends only on a file's place in
+the sorted list (every --holdout-every-th file, starting with the first), so files added later
+never move a file already trained on into the held-out set. --init starts a new run (fresh
+optimiser and schedule) from another run's model.pt.
 """
 
 import argparse
@@ -45,6 +51,9 @@ def parse_args(argv=None):
     ap.add_argument("--holdout-every", type=int, default=50, help="hold out every N-th chunk file")
     ap.add_argument("--holdout-max", type=int, default=8192, help="held-out positions evaluated")
     ap.add_argument("--include-partial", action="store_true", help="also read chunk files still being written")
+    ap.add_argument("--reload-every", type=int, default=0,
+                    help="re-read the data directories every N steps (0: read once)")
+    ap.add_argument("--init", help="model.pt of another run to start from (ignored when resuming)")
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--bf16", action="store_true", help="bfloat16 autocast (use only if measured faster)")
     ap.add_argument("--seed", type=int, default=1)
@@ -63,11 +72,22 @@ def learning_rate(args, step):
 
 
 def split(records, owners, files, holdout_every):
-    held_files = set(range(0, len(files), holdout_every)) if len(files) >= 2 * holdout_every else set()
-    if not held_files and len(files) >= 2:
-        held_files = {len(files) - 1}  # few files: hold out the last one
-    held = np.isin(owners, np.array(sorted(held_files), dtype=np.int32))
+    """(training, held-out) records. Held-out files are those at positions 0, N, 2N, ... of the
+    file list: a rule that stays the same as files are appended (a single file is not held out)."""
+    if len(files) < 2:
+        return records, records[:0]
+    held = owners % holdout_every == 0
     return records[~held], records[held]
+
+
+def load_split(args):
+    records, owners, files = data.load(args.data, args.include_partial)
+    if len(records) == 0:
+        sys.exit("no records under %s" % " ".join(args.data))
+    train_set, held = split(records, owners, files, args.holdout_every)
+    if len(train_set) == 0:
+        sys.exit("every file is held out: --holdout-every must be above 1")
+    return train_set, held, len(files)
 
 
 def batch_tensors(records, symmetries):
@@ -142,11 +162,8 @@ def main(argv=None):
     os.makedirs(args.out, exist_ok=True)
     model_module = __import__(args.model_module)
 
-    records, owners, files = data.load(args.data, args.include_partial)
-    if len(records) == 0:
-        sys.exit("no records under %s" % " ".join(args.data))
-    train_set, held = split(records, owners, files, args.holdout_every)
-    print("%d files, %d training positions, %d held out" % (len(files), len(train_set), len(held)), flush=True)
+    train_set, held, file_count = load_split(args)
+    print("%d files, %d training positions, %d held out" % (file_count, len(train_set), len(held)), flush=True)
 
     net = model_module.OrvalisNet(args.blocks, args.channels)
     optimizer = torch.optim.AdamW(net.parameters(), lr=args.lr, weight_decay=args.weight_decay)
@@ -162,6 +179,10 @@ def main(argv=None):
         rng.bit_generator.state = state["numpy_rng"]
         torch.set_rng_state(state["torch_rng"])
         print("resumed at step %d" % step, flush=True)
+    elif args.init:
+        state = torch.load(args.init)
+        net.load_state_dict(state.get("model", state))
+        print("starting from the weights of %s" % args.init, flush=True)
         if os.path.exists(metrics_path):  # drop metrics logged after the checkpoint
             with open(metrics_path) as f:
                 rows = [r for r in csv.DictReader(f) if int(r["step"]) <= step]
@@ -183,6 +204,11 @@ def main(argv=None):
     started = time.time()
     steps_at_start = step
     while step < args.steps:
+        if args.reload_every and step > steps_at_start and step % args.reload_every == 0:
+            train_set, held, file_count = load_split(args)
+            message = "step %d: reloaded %d files, %d training positions, %d held out" % (
+                step, file_count, len(train_set), len(held))
+            (progress.write if progress else print)(message)
         for group in optimizer.param_groups:
             group["lr"] = learning_rate(args, step)
         picks = rng.integers(0, len(train_set), size=args.batch)

@@ -114,9 +114,9 @@ class Trainer(unittest.TestCase):
             data_dir = os.path.join(tmp, "data")
             os.makedirs(data_dir)
             records = data.read_records(SAMPLE)
-            # Two files so that one can be held out.
-            data.write_records(os.path.join(data_dir, "chunk-000000.bin"), records)
-            data.write_records(os.path.join(data_dir, "chunk-000001.bin"), records[:40])
+            # Two files so that one (the first) can be held out.
+            data.write_records(os.path.join(data_dir, "chunk-000000.bin"), records[:40])
+            data.write_records(os.path.join(data_dir, "chunk-000001.bin"), records)
             run = os.path.join(tmp, "run")
             common = ["--data", data_dir, "--out", run, "--blocks", "1", "--channels", "8", "--batch", "32",
                       "--lr", "3e-3", "--eval-every", "20", "--checkpoint-every", "20", "--threads", "1",
@@ -132,6 +132,29 @@ class Trainer(unittest.TestCase):
             self.assertLess(last, first)
             self.assertTrue(os.path.exists(os.path.join(run, "curves.png")))
             self.assertTrue(os.path.exists(os.path.join(run, "model.pt")))
+
+            # A new run started from those weights, with learning rate and weight decay at zero,
+            # keeps the convolutions as they were; reloading the data mid-run must not break it.
+            second = os.path.join(tmp, "second")
+            train.main(common[:2] + ["--out", second] + common[4:] +
+                       ["--steps", "20", "--lr", "0", "--weight-decay", "0", "--init", os.path.join(run, "model.pt"),
+                        "--reload-every", "5"])
+            import torch
+            before = torch.load(os.path.join(run, "model.pt"))["model"]
+            after = torch.load(os.path.join(second, "model.pt"))["model"]
+            for name in before:
+                if name.endswith("conv.weight"):
+                    self.assertTrue(torch.equal(before[name], after[name]), name)
+
+    def test_held_out_files_stay_held_out_as_files_arrive(self):
+        import train
+        records = data.read_records(SAMPLE)[:10]
+        for count in range(2, 12):
+            owners = np.repeat(np.arange(count, dtype=np.int32), len(records))
+            _, held = train.split(np.tile(records, count), owners, ["f"] * count, 4)
+            self.assertEqual(len(held), len(records) * len(range(0, count, 4)))
+        _, held = train.split(records, np.zeros(len(records), np.int32), ["f"], 4)
+        self.assertEqual(len(held), 0)  # one file: nothing to hold out
 
 
 if __name__ == "__main__":
