@@ -241,6 +241,15 @@ TEST_F(Interpreter, AModelThatCannotLoadLeavesNoGameAndIsTriedAgain) {
     EXPECT_EQ(run({"TURN 1,1"}), (lines{"OK", "0,0"}));
 }
 
+TEST_F(Interpreter, AThinkThatNeverSettlesStopsAfter5000Steps) {
+    run({"START 20"});
+    // The reported move alternates, so the think never settles; the default
+    // limits leave it 27 s, far more than 5000 instant steps need.
+    log_.script = [](int step) { return scripted_step{step % 2, 5}; };
+    run({"BEGIN"});
+    EXPECT_EQ(log_.search_steps, protocol::max_think_steps);
+}
+
 TEST_F(Interpreter, AFailedSearchStillAnswersWithALegalMove) {
     run({"START 15"});
     log_.search_failure = "out of memory";
