@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "protocol/stop_rules.h"
 #include "protocol_doubles.h"
 
 namespace {
