@@ -184,17 +184,22 @@ inline void output_1d(const Vec m[6], Vec o[4]) {
     o[3] = Vec::add(Vec::fmadd(eight, diff34, diff12), m[5]);
 }
 
-void winograd_output(const float* products, const float* bias, const float* residual, bool relu,
-                     const SpatialGeometry& g, int channels, float* destination) {
+// Bias, residual and ReLU are template switches so the inner loop carries no
+// tests; a tile that lies wholly inside the plane needs no bounds checks either.
+template <bool Residual, bool Relu>
+void output_tiles(const float* products, const float* bias, const float* residual, const SpatialGeometry& g,
+                  int channels, float* destination) {
     const int tiles = g.tiles();
     const long point_stride = static_cast<long>(tiles) * channels;
     const long row_stride = static_cast<long>(g.padded_columns) * channels;
     const Vec zero = Vec::zero();
     for (int ty = 0; ty < g.tiles_y; ++ty) {
+        const int y0 = ty * winograd_tile;
+        const int rows_inside = g.rows - y0 < winograd_tile ? g.rows - y0 : winograd_tile;
         for (int tx = 0; tx < g.tiles_x; ++tx) {
             const int tile = ty * g.tiles_x + tx;
-            const int y0 = ty * winograd_tile, x0 = tx * winograd_tile;
-            const bool whole = y0 + winograd_tile <= g.rows && x0 + winograd_tile <= g.columns;
+            const int x0 = tx * winograd_tile;
+            const int columns_inside = g.columns - x0 < winograd_tile ? g.columns - x0 : winograd_tile;
             const long corner = (y0 + 1) * row_stride + (x0 + 1) * long{channels};
             const float* in = products + static_cast<long>(tile) * channels;
             for (int c = 0; c < channels; c += W) {
@@ -206,20 +211,31 @@ void winograd_output(const float* products, const float* bias, const float* resi
                     for (int y = 0; y < 4; ++y) t[y][x] = o[y];
                 }
                 const Vec b = Vec::load(bias + c);
-                for (int y = 0; y < 4; ++y) {
+                for (int y = 0; y < rows_inside; ++y) {
                     Vec o[4];
                     output_1d(t[y], o);
-                    for (int x = 0; x < 4; ++x) {
-                        if (!whole && (y0 + y >= g.rows || x0 + x >= g.columns)) continue;
-                        const long at = corner + y * row_stride + x * long{channels} + c;
+                    const long row = corner + y * row_stride + c;
+                    for (int x = 0; x < columns_inside; ++x) {
+                        const long at = row + x * long{channels};
                         Vec value = Vec::add(o[x], b);
-                        if (residual) value = Vec::add(value, Vec::load(residual + at));
-                        if (relu) value = Vec::max(value, zero);
+                        if constexpr (Residual) value = Vec::add(value, Vec::load(residual + at));
+                        if constexpr (Relu) value = Vec::max(value, zero);
                         Vec::store(destination + at, value);
                     }
                 }
             }
         }
+    }
+}
+
+void winograd_output(const float* products, const float* bias, const float* residual, bool relu,
+                     const SpatialGeometry& g, int channels, float* destination) {
+    if (residual) {
+        if (relu) output_tiles<true, true>(products, bias, residual, g, channels, destination);
+        else output_tiles<true, false>(products, bias, residual, g, channels, destination);
+    } else {
+        if (relu) output_tiles<false, true>(products, bias, residual, g, channels, destination);
+        else output_tiles<false, false>(products, bias, residual, g, channels, destination);
     }
 }
 
