@@ -305,6 +305,7 @@ private:
                 return;
             case StepKind::winograd_conv: {
                 const TensorLayout& in = layouts_[step.source];
+                prefetch_first_point(step);
                 kernels_.winograd_input(buffer(step.source), in.geometry, step.in_size, transformed_.data());
                 kernels_.winograd_multiply(transformed_.data(), step.weights.data(), in.geometry.tiles(), step.in_size,
                                            step.out_size, products_.data());
@@ -330,6 +331,15 @@ private:
                 std::memcpy(destination, buffer(step.source), out.elements * sizeof(float));
                 return;
         }
+    }
+
+    // The product prefetches each point's weights while it computes the one
+    // before (simd_kernels.inl); the first point's are fetched here, so they
+    // arrive while the input transform runs.
+    static void prefetch_first_point(const Step& step) {
+        constexpr std::size_t floats_per_line = 16;
+        const std::size_t floats = static_cast<std::size_t>(step.in_size) * step.out_size;
+        for (std::size_t i = 0; i < floats; i += floats_per_line) __builtin_prefetch(step.weights.data() + i, 0, 2);
     }
 
     // Rare outside the heads: a 1x1 convolution that stays spatial.
