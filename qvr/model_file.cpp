@@ -72,6 +72,9 @@ private:
         if (size > remaining())
             throw TruncatedModel(path_, std::string("file ends inside ") + what + " at byte " +
                                             std::to_string(bytes_.size()));
+        // An empty read may come with a null destination (the data of an
+        // empty vector), which memcpy must not be given even for no bytes.
+        if (size == 0) return;
         std::memcpy(out, bytes_.data() + position_, size);
         position_ += size;
     }

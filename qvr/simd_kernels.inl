@@ -11,7 +11,10 @@
 //                        broadcast fit in the register file.
 // and afterwards uses make_table() to build its KernelTable.
 //
-// No standard-library templates are used in here, for the same linker reason.
+// No standard-library templates and no inline functions from shared headers
+// (SpatialGeometry's members included) are called in here, for the same
+// linker reason: an out-of-line copy built for AVX-512 must never be picked
+// for code that runs on any CPU.
 
 namespace qvr::QVR_SIMD_NAMESPACE {
 namespace {
@@ -40,7 +43,7 @@ inline void input_1d(const Vec d[6], Vec r[6]) {
 }
 
 void winograd_input(const float* source, const SpatialGeometry& g, int channels, float* transformed) {
-    const int tiles = g.tiles();
+    const int tiles = g.tiles_y * g.tiles_x;
     const long row_stride = static_cast<long>(g.padded_columns) * channels;
     const long point_stride = static_cast<long>(tiles) * channels;
     for (int ty = 0; ty < g.tiles_y; ++ty) {
@@ -189,7 +192,7 @@ inline void output_1d(const Vec m[6], Vec o[4]) {
 template <bool Residual, bool Relu>
 void output_tiles(const float* products, const float* bias, const float* residual, const SpatialGeometry& g,
                   int channels, float* destination) {
-    const int tiles = g.tiles();
+    const int tiles = g.tiles_y * g.tiles_x;
     const long point_stride = static_cast<long>(tiles) * channels;
     const long row_stride = static_cast<long>(g.padded_columns) * channels;
     const Vec zero = Vec::zero();
