@@ -16,5 +16,6 @@ inline constexpr std::uint32_t max_channels = 1u << 12;
 inline constexpr std::uint32_t max_features = 1u << 20;
 inline constexpr std::uint64_t max_layer_weights = 1u << 26;
 inline constexpr std::uint64_t max_batch = 1u << 16;
+inline constexpr std::uint64_t max_batch_floats = 1u << 28;  // 1 GiB of outputs per call
 
 }  // namespace qvr::limits

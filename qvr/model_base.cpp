@@ -147,6 +147,11 @@ void ModelBase::InferBatch(const std::vector<TBlob>& inputs, std::vector<TBlob>&
         if (model.input_required[i] && input_data[i] == nullptr)
             throw UsageError(where + "input '" + model.inputs[i].name + "' is missing");
 
+    std::uint64_t output_floats = 0;
+    for (const NamedTensor& output : model.outputs) output_floats += batch * output.shape.element_count();
+    if (output_floats > limits::max_batch_floats)
+        throw UsageError(where + "a batch of " + std::to_string(batch) + " needs too much output memory");
+
     std::vector<std::shared_ptr<float[]>> storage;
     std::vector<float*> output_data;
     for (const NamedTensor& output : model.outputs) {
