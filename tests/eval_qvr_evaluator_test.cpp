@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,20 @@ TEST(EvalQvrEvaluator, ModelsThatDoNotFitTheBoardAreRefused) {
 }  // namespace
 
 namespace {
+
+// The shipped file stays small enough to ship and has the engine's blobs.
+TEST(EvalQvrEvaluator, ShippedModelHasTheEnginesShape) {
+    const std::string path = std::string(ORVALIS_SOURCE_DIR) + "/models/474/474_ncnn.qvm";
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    ASSERT_TRUE(file);
+    EXPECT_LE(static_cast<long>(file.tellg()), 8l * 1024 * 1024);
+    const qvr::ModelGraph graph = qvr::read_model_file(path);
+    ASSERT_EQ(graph.inputs.size(), 1u);
+    EXPECT_EQ(graph.inputs[0].shape, (qvr::TShape{3, 20, 20}));
+    ASSERT_EQ(graph.outputs.size(), 2u);
+    EXPECT_EQ(graph.outputs[0].shape, (qvr::TShape{400}));
+    EXPECT_EQ(graph.outputs[1].shape, (qvr::TShape{1}));
+}
 
 // The network the engine ships loads and gives a move distribution and a value
 // in range for an empty and a one-stone board.

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Checks the qvr library against PyTorch on the same exported network.
 
-Exports small random OrvalisNets (with non-trivial batch-norm statistics, so
+Checks the network's heads and that saved checkpoints export to the same
+file, then exports small random OrvalisNets (with non-trivial batch-norm statistics, so
 the folding is checked too), runs them in PyTorch and through qvr-infer on
 every kernel path this CPU supports, and fails if any output differs by more
 than the tolerance.
@@ -20,7 +21,7 @@ except ImportError as error:  # the test must fail, never skip, without PyTorch
     sys.exit("check_qvm.py needs PyTorch and NumPy (Debian: python3-torch python3-numpy): %s" % error)
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from export_qvm import export  # noqa: E402
+from export_qvm import export, network_from_checkpoint  # noqa: E402
 from model import BOARD_CELLS, OrvalisNet  # noqa: E402
 
 TOLERANCE = 1e-4
@@ -48,13 +49,44 @@ def random_positions(generator):
     return planes.view(POSITIONS, 3, 20, 20)
 
 
+def check_network_and_checkpoints(work_dir):
+    """The training side's contract: shapes, heads, and checkpoints that export alike."""
+    torch.manual_seed(1)
+    net = OrvalisNet(2, 16).eval()
+    positions = random_positions(torch.Generator().manual_seed(3))
+    with torch.no_grad():
+        policy, value = net(positions)
+        logits, raw_value = net.forward_logits(positions)
+    failures = 0
+    checks = [
+        ("policy shape", policy.shape == (POSITIONS, BOARD_CELLS)),
+        ("value shape", value.shape == (POSITIONS, 1)),
+        ("policy sums to one", torch.allclose(policy.sum(dim=1), torch.ones(POSITIONS), atol=1e-5)),
+        ("policy is softmax of logits", torch.allclose(policy, torch.softmax(logits, dim=1))),
+        ("value is tanh of raw value", torch.allclose(value, torch.tanh(raw_value))),
+    ]
+    direct = os.path.join(work_dir, "direct.qvm")
+    export(net, direct)
+    for label, state in (("state_dict", net.state_dict()), ("dict with model", {"model": net.state_dict()})):
+        checkpoint = os.path.join(work_dir, "checkpoint.pt")
+        torch.save(state, checkpoint)
+        reloaded = os.path.join(work_dir, "reloaded.qvm")
+        export(network_from_checkpoint(checkpoint), reloaded)
+        with open(direct, "rb") as a, open(reloaded, "rb") as b:
+            checks.append(("checkpoint as %s exports the same bytes" % label, a.read() == b.read()))
+    for label, passed in checks:
+        print("%s %s" % ("ok" if passed else "FAIL", label))
+        failures += not passed
+    return failures
+
+
 def main():
     qvr_infer, work_dir = sys.argv[1], sys.argv[2]
     os.makedirs(work_dir, exist_ok=True)
     paths = subprocess.run([qvr_infer, "--list-paths"], check=True, capture_output=True, text=True).stdout.split()
     print("kernel paths:", " ".join(paths))
     generator = torch.Generator().manual_seed(2024)
-    failures = 0
+    failures = check_network_and_checkpoints(work_dir)
     for blocks, channels in NETWORKS:
         torch.manual_seed(blocks * 100 + channels)
         net = OrvalisNet(blocks, channels)
