@@ -101,7 +101,9 @@ public:
     std::string take() { return std::move(bytes_); }
 
 private:
-    void append(const void* data, std::size_t size) { bytes_.append(static_cast<const char*>(data), size); }
+    void append(const void* data, std::size_t size) {
+        if (size > 0) bytes_.append(static_cast<const char*>(data), size);  // data may be null when empty
+    }
     std::string bytes_;
 };
 
