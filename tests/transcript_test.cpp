@@ -6,6 +6,8 @@
 //   < line      the next line the engine must write, exactly
 //   <~ regex    the next line the engine must write, as a regular expression
 //   @ no-model  run a copy of the engine in a folder without models/
+//   @ garbage-model    the same, with a text file where the model should be
+//   @ truncated-model  the same, with the first 1000 bytes of the shipped model
 //   @ terminal  standard input is a pseudo-terminal
 //   @ exit N    the exit status expected once input has ended
 // All input is sent at once and then closed; the engine's whole output is
@@ -31,6 +33,7 @@ struct transcript {
     std::string input;
     std::vector<expected_line> output;
     bool no_model = false;
+    std::string model_damage;  // "", "garbage" or "truncated"
     bool terminal = false;
     int exit_status = 0;
 };
@@ -49,6 +52,8 @@ transcript load(const fs::path& file) {
         else if (line.rfind("<~ ", 0) == 0) t.output.push_back({line.substr(3), true});
         else if (line.rfind("< ", 0) == 0) t.output.push_back({line.substr(2), false});
         else if (line == "@ no-model") t.no_model = true;
+        else if (line == "@ garbage-model") t.no_model = true, t.model_damage = "garbage";
+        else if (line == "@ truncated-model") t.no_model = true, t.model_damage = "truncated";
         else if (line == "@ terminal") t.terminal = true;
         else if (line.rfind("@ exit ", 0) == 0) t.exit_status = std::stoi(line.substr(7));
     }
@@ -63,12 +68,26 @@ std::vector<std::string> transcript_names() {
     return names;
 }
 
-/// A copy of the engine in a fresh folder, so no model lies beside it.
-std::string engine_without_model(const std::string& name) {
+/// A copy of the engine in a fresh folder, with no model beside it or a
+/// damaged one.
+std::string engine_without_model(const std::string& name, const std::string& damage) {
     const fs::path folder = fs::temp_directory_path() / ("orvalis-no-model-" + name + "-" + std::to_string(getpid()));
     fs::create_directories(folder);
     const fs::path copy = folder / "pbrain-orvalis";
     fs::copy_file(ORVALIS_ENGINE_PATH, copy, fs::copy_options::overwrite_existing);
+    if (!damage.empty()) {
+        const fs::path model = folder / "models" / "474" / "474_ncnn.qvm";
+        fs::create_directories(model.parent_path());
+        std::ofstream out(model, std::ios::binary);
+        if (damage == "garbage") {
+            out << "this is not a network\n";
+        } else {
+            std::ifstream shipped(fs::path(ORVALIS_SOURCE_DIR) / "models" / "474" / "474_ncnn.qvm", std::ios::binary);
+            std::string head(1000, '\0');
+            shipped.read(head.data(), static_cast<std::streamsize>(head.size()));
+            out.write(head.data(), shipped.gcount());
+        }
+    }
     return copy.string();
 }
 
@@ -76,7 +95,7 @@ class Transcript : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Transcript, EngineOutputMatches) {
     const transcript t = load(fs::path(ORVALIS_TEST_DATA) / "transcripts" / (GetParam() + ".txt"));
-    const std::string engine = t.no_model ? engine_without_model(GetParam()) : std::string(ORVALIS_ENGINE_PATH);
+    const std::string engine = t.no_model ? engine_without_model(GetParam(), t.model_damage) : std::string(ORVALIS_ENGINE_PATH);
     const auto run = t.terminal ? test_support::run_engine_on_terminal(engine, t.input)
                                 : test_support::run_engine(engine, t.input);
     if (t.no_model) fs::remove_all(fs::path(engine).parent_path());
