@@ -40,6 +40,11 @@ using player_factory = std::function<std::unique_ptr<play::gomoku_player>(const 
 /// Supplies the folder of the running executable.
 using folder_lookup = std::function<std::string()>;
 
+/// Hands memory that the process has freed back to the system (glibc keeps
+/// freed heap memory for reuse, where it still counts as the process's own).
+/// Takes a few milliseconds after a large tree was freed. Any thread.
+void return_freed_memory();
+
 class engine_session {
 public:
     engine_session(reply_channel& replies, player_factory factory, folder_lookup executable_folder);
@@ -54,7 +59,10 @@ public:
     /// Destroys the player, if any (its destructor writes "father delete...").
     void release_player();
 
-    /// One think on the worker thread, ending with the move line.
+    /// One think on the worker thread, ending with the move line. Under a
+    /// memory limit (max_memory not 0) it first returns freed memory to the
+    /// system, then stops as soon as the resident size passes 0.96 x the limit
+    /// (stop_rules), so the process stays below the limit between moves.
     void think_and_reply();
 
     void request_think() { worker_.request_think(); }

@@ -5,6 +5,13 @@
 #include <vector>
 
 namespace search {
+namespace {
+
+/// Entries beyond the capacity that the first block has room for: a think's
+/// step adds 20 before trim cuts back.
+constexpr std::size_t first_block_spare = 64;
+
+}  // namespace
 
 evaluation_cache eval_cache;
 
@@ -16,18 +23,19 @@ eval::evaluation_array evaluation_cache::hit(std::uint64_t hash) {
     ++hit_counts_[found->second];
     ++total_hits_;
     eval::evaluation_array copy = std::make_unique_for_overwrite<float[]>(eval::evaluation_size);
-    std::copy_n(arrays_[found->second].get(), eval::evaluation_size, copy.get());
+    std::copy_n(slot_array(found->second), eval::evaluation_size, copy.get());
     return copy;
 }
 
 void evaluation_cache::insert(std::uint64_t hash, const float* array) {
     const auto [position, inserted] = slot_of_.try_emplace(hash, static_cast<std::uint32_t>(keys_.size()));
     if (!inserted) return;
-    eval::evaluation_array stored = std::make_unique_for_overwrite<float[]>(eval::evaluation_size);
-    std::copy_n(array, eval::evaluation_size, stored.get());
+    // The block is sized for the capacity (and the few entries a step adds
+    // before trim) at once, so it seldom moves.
+    if (arrays_.capacity() == 0) arrays_.reserve((capacity_ + first_block_spare) * eval::evaluation_size);
     keys_.push_back(hash);
     hit_counts_.push_back(0);
-    arrays_.push_back(std::move(stored));
+    arrays_.insert(arrays_.end(), array, array + eval::evaluation_size);
 }
 
 std::uint32_t evaluation_cache::hit_count(std::uint64_t hash) const {
@@ -49,12 +57,12 @@ void evaluation_cache::erase_slot(std::size_t slot) {
     if (slot != last) {
         keys_[slot] = keys_[last];
         hit_counts_[slot] = hit_counts_[last];
-        arrays_[slot] = std::move(arrays_[last]);
+        std::copy_n(slot_array(last), eval::evaluation_size, slot_array(slot));
         slot_of_[keys_[slot]] = static_cast<std::uint32_t>(slot);
     }
     keys_.pop_back();
     hit_counts_.pop_back();
-    arrays_.pop_back();
+    arrays_.resize(arrays_.size() - eval::evaluation_size);
 }
 
 void evaluation_cache::trim() {

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <unordered_map>
 #include <vector>
 
@@ -55,16 +56,24 @@ public:
 
 private:
     void erase_slot(std::size_t slot);
+    float* slot_array(std::size_t slot) { return arrays_.data() + slot * eval::evaluation_size; }
 
     std::size_t capacity_;
     // The entries live in dense, parallel slots; the table maps a hash to its
     // slot. The slot order is the iteration order trim walks. Keeping the
     // counts contiguous lets trim read them all in a few microseconds,
     // where walking the table's nodes took about 80 us for 10000 entries.
-    std::unordered_map<std::uint64_t, std::uint32_t> slot_of_;
+    //
+    // The arrays sit in one block (slot s at s * evaluation_size) and the
+    // table's nodes in a pool of their own: allocated one by one, they would
+    // lie scattered among the search tree's records, and the cache's steady
+    // turnover would pin the pages of every freed tree, so the memory of old
+    // trees could not go back to the system (see return_freed_memory).
+    std::pmr::unsynchronized_pool_resource table_pool_;
+    std::pmr::unordered_map<std::uint64_t, std::uint32_t> slot_of_{&table_pool_};
     std::vector<std::uint64_t> keys_;
     std::vector<std::uint32_t> hit_counts_;
-    std::vector<eval::evaluation_array> arrays_;
+    std::vector<float> arrays_;
     std::uint32_t total_hits_ = 0;
 };
 
