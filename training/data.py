@@ -1,7 +1,9 @@
-"""Reading the teacher's self-play records (format: training/DATA.md) and the 8 board symmetries.
+"""Reading self-play records (format: training/DATA.md) and the 8 board symmetries.
 
-A record is one position from the side to move: two 400-bit stone planes, the teacher's move,
-the game's result for the side to move. Symmetries are applied when batches are drawn, never
+A record is one position from the side to move: two 400-bit stone planes, the move chosen, the
+game's result for the side to move. Version 1 files come from the teacher (the policy target is
+its move); version 2 files come from network self-play and add the root's visit shares (the
+policy target is that distribution). Symmetries are applied when batches are drawn, never
 stored. Boards are always 20 x 20; cell index = row * 20 + column.
 """
 
@@ -33,24 +35,32 @@ RECORD_DTYPE = np.dtype([
 ])
 assert RECORD_DTYPE.itemsize == RECORD_BYTES
 
+VISIT_RECORD_VERSION = 2
+POLICY_SCALE = 65535.0
+VISIT_RECORD_DTYPE = np.dtype(RECORD_DTYPE.descr + [("policy", "<u2", (BOARD_CELLS,))])
+VISIT_RECORD_BYTES = VISIT_RECORD_DTYPE.itemsize
 
-def file_header():
+
+def file_header(version=RECORD_VERSION):
+    record_bytes = RECORD_BYTES if version == RECORD_VERSION else VISIT_RECORD_BYTES
     header = bytearray(HEADER_BYTES)
     header[0:8] = MAGIC
-    header[8:12] = RECORD_VERSION.to_bytes(4, "little")
-    header[12:16] = RECORD_BYTES.to_bytes(4, "little")
+    header[8:12] = version.to_bytes(4, "little")
+    header[12:16] = record_bytes.to_bytes(4, "little")
     header[16:20] = BOARD_SIDE.to_bytes(4, "little")
     return bytes(header)
 
 
 def read_records(path):
-    """All whole records of one file as a structured array; a torn last record is dropped."""
+    """All whole records of one file as a structured array (RECORD_DTYPE for version 1,
+    VISIT_RECORD_DTYPE for version 2); a torn last record is dropped."""
     with open(path, "rb") as f:
         blob = f.read()
-    if len(blob) < HEADER_BYTES or blob[:HEADER_BYTES] != file_header():
-        raise ValueError("%s: not a version %d record file" % (path, RECORD_VERSION))
-    count = (len(blob) - HEADER_BYTES) // RECORD_BYTES
-    return np.frombuffer(blob, dtype=RECORD_DTYPE, count=count, offset=HEADER_BYTES).copy()
+    for version, dtype in ((RECORD_VERSION, RECORD_DTYPE), (VISIT_RECORD_VERSION, VISIT_RECORD_DTYPE)):
+        if blob[:HEADER_BYTES] == file_header(version):
+            count = (len(blob) - HEADER_BYTES) // dtype.itemsize
+            return np.frombuffer(blob, dtype=dtype, count=count, offset=HEADER_BYTES).copy()
+    raise ValueError("%s: not a record file of version %d or %d" % (path, RECORD_VERSION, VISIT_RECORD_VERSION))
 
 
 def write_records(path, records):
@@ -96,6 +106,8 @@ def load(directories, include_partial=False):
         owners.append(np.full(len(records), i, dtype=np.int32))
     if not parts:
         return np.zeros(0, dtype=RECORD_DTYPE), np.zeros(0, dtype=np.int32), files
+    if len({part.dtype for part in parts}) > 1:
+        raise ValueError("teacher (version 1) and self-play (version 2) files cannot be mixed in one load")
     return np.concatenate(parts), np.concatenate(owners), files
 
 
@@ -149,3 +161,19 @@ def encode(records, symmetries=None):
 def values(records):
     """Value targets N x 1 float32 in [-1, 1], from the side to move."""
     return records["value"].astype(np.float32).reshape(-1, 1)
+
+
+def policy_targets(records, symmetries=None):
+    """Policy targets N x 400 float32 summing to 1, after the same symmetries as encode(): the
+    stored visit shares for version 2 records, the chosen move (one-hot) for version 1."""
+    n = len(records)
+    if "policy" in records.dtype.names:
+        targets = records["policy"].astype(np.float32) / POLICY_SCALE
+        totals = targets.sum(axis=1, keepdims=True)
+        targets /= np.where(totals > 0, totals, 1.0)
+    else:
+        targets = np.zeros((n, BOARD_CELLS), dtype=np.float32)
+        targets[np.arange(n), records["move"].astype(np.int64)] = 1.0
+    if symmetries is not None:
+        targets = np.take_along_axis(targets, SYMMETRY_GATHER[np.asarray(symmetries)], axis=1)
+    return targets

@@ -1,0 +1,61 @@
+"""Network self-play records: what orvalis-selfplay writes is what training/data.py reads.
+
+Usage: test_visit_records.py SELFPLAY_EXECUTABLE MODEL_FILE SCRATCH_DIR
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "training"))
+import data  # noqa: E402
+
+
+def main():
+    selfplay, model, scratch = sys.argv[1:4]
+    shutil.rmtree(scratch, ignore_errors=True)
+    command = [selfplay, "generate", "--model", model, "--out", scratch, "--chunks", "1",
+               "--games-per-chunk", "2", "--playouts", "12", "--sampled-moves", "3", "--seed", "5"]
+    subprocess.run(command, check=True)
+    records, _, files = data.load([scratch])
+    assert len(files) == 1 and len(records) > 0, files
+    assert "policy" in records.dtype.names
+
+    own, opponent = data.unpack_planes(records)
+    assert not np.any(own & opponent), "a cell holds stones of both sides"
+    assert np.array_equal(own.sum(1) + opponent.sum(1), records["ply"]), "stone count differs from ply"
+    # The side to move has as many stones as the opponent, or one fewer.
+    assert np.all((opponent.sum(1) - own.sum(1) >= 0) & (opponent.sum(1) - own.sum(1) <= 1))
+    moves = records["move"].astype(np.int64)
+    assert not np.any(own[np.arange(len(records)), moves] | opponent[np.arange(len(records)), moves])
+
+    targets = data.policy_targets(records)
+    assert np.allclose(targets.sum(1), 1.0, atol=1e-3)
+    # Shares sit only on empty cells; an unsampled move is a most visited one.
+    assert not np.any((targets > 0) & ((own | opponent) > 0))
+    greedy = (records["flags"] & 1) == 0
+    assert np.all(targets[greedy, moves[greedy]] >= targets[greedy].max(1) - 1e-6)
+
+    # Per game, values alternate in sign with the side to move and match the end.
+    for game in np.unique(records["game"]):
+        values = records["value"][records["game"] == game].astype(int)
+        assert np.all(values[:-1] == -values[1:]) or np.all(values == 0), values
+
+    # Symmetries move targets with the stones.
+    symmetries = np.arange(len(records)) % 8
+    planes, moved = data.encode(records, symmetries)
+    turned = data.policy_targets(records, symmetries)
+    assert np.allclose(turned[np.arange(len(records)), moved], targets[np.arange(len(records)), moves])
+
+    # A rerun finds the chunk complete and leaves it alone.
+    before = os.path.getmtime(files[0])
+    subprocess.run(command, check=True)
+    assert os.path.getmtime(files[0]) == before
+    print("ok: %d records" % len(records))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,113 @@
+#include "tools/selfplay/network_game.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "play/board_state.h"
+#include "search/search_tree.h"
+
+namespace selfplay {
+namespace {
+
+// Opening stones lie within this (king steps) of an earlier one, as managers' openings do.
+constexpr int opening_link = 2;
+constexpr int centre_jitter = 2;
+
+std::unique_ptr<search::search_tree> make_tree(const play::board_state& board, std::int8_t to_move,
+                                               eval::Evaluator& evaluator, bool root_noise) {
+    auto tree = std::make_unique<search::search_tree>(search::make_root(board, to_move), &evaluator);
+    tree->root_noise = root_noise;
+    return tree;
+}
+
+/// The first empty cell nearest the centre: the move of a root without edges.
+play::packed_move nearest_empty(const play::board_state& board) {
+    int best = -1, best_distance = 0;
+    for (int cell = 0; cell < play::board_cells; ++cell) {
+        if (board.cells[cell] != play::empty) continue;
+        const int dr = 2 * (cell / play::board_size) - (play::board_size - 1);
+        const int dc = 2 * (cell % play::board_size) - (play::board_size - 1);
+        if (best < 0 || dr * dr + dc * dc < best_distance) best = cell, best_distance = dr * dr + dc * dc;
+    }
+    return play::make_packed_move(best / play::board_size, best % play::board_size);
+}
+
+}  // namespace
+
+std::vector<std::pair<int, int>> random_opening(const game_options& options, std::mt19937_64& rng) {
+    std::uniform_int_distribution<int> count(options.min_opening_stones, options.max_opening_stones);
+    std::uniform_int_distribution<int> jitter(-centre_jitter, centre_jitter);
+    const int stones = count(rng);
+    const int centre_row = play::board_size / 2 + jitter(rng), centre_column = play::board_size / 2 + jitter(rng);
+    std::vector<std::pair<int, int>> placed;
+    for (int n = 0; n < stones; ++n) {
+        std::vector<std::pair<int, int>> choices;
+        for (int row = centre_row - options.opening_radius; row <= centre_row + options.opening_radius; ++row)
+            for (int column = centre_column - options.opening_radius; column <= centre_column + options.opening_radius;
+                 ++column) {
+                if (!play::on_board(row, column)) continue;
+                bool free = true, linked = placed.empty();
+                for (const auto& [r, c] : placed) {
+                    free = free && (r != row || c != column);
+                    linked = linked || (std::abs(r - row) <= opening_link && std::abs(c - column) <= opening_link);
+                }
+                if (free && linked) choices.emplace_back(row, column);
+            }
+        if (choices.empty()) break;
+        placed.push_back(choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(rng)]);
+    }
+    return placed;
+}
+
+game_outcome play_network_game(eval::Evaluator& black, eval::Evaluator& white,
+                               const std::vector<std::pair<int, int>>& opening, const game_options& options,
+                               bool record) {
+    play::board_state board;
+    std::int8_t to_move = play::black;
+    for (const auto& [row, column] : opening) {
+        play::put_stone(board, to_move, play::make_packed_move(row, column));
+        to_move = static_cast<std::int8_t>(-to_move);
+    }
+
+    const bool shared = &black == &white;
+    auto black_tree = make_tree(board, to_move, black, options.root_noise);
+    auto white_tree = shared ? nullptr : make_tree(board, to_move, white, options.root_noise);
+    auto tree_of = [&](std::int8_t colour) { return colour == play::black || shared ? black_tree.get() : white_tree.get(); };
+
+    game_outcome outcome;
+    while (!board.over && board.stones < play::board_cells) {
+        search::search_tree& tree = *tree_of(to_move);
+        tree.run_playouts(options.playouts);
+        const bool sampled = outcome.plies < options.sampled_moves;
+        const search::move_distribution shares = search::move_weights(tree.root(), 1.0);
+        // A root without edges (the network pruned every cell) has no move
+        // to draw; play the most central empty cell instead.
+        play::packed_move move = 0;
+        if (tree.root().children.empty()) {
+            move = nearest_empty(board);
+            tree.advance(move);
+        } else {
+            move = tree.choose_and_advance(sampled ? 1.0 : 0.0);
+        }
+        if (!shared) tree_of(static_cast<std::int8_t>(-to_move))->advance(move);
+
+        if (record) {
+            visit_record entry;
+            entry.board = board;
+            entry.to_move = to_move;
+            entry.move = static_cast<std::uint16_t>(play::cell_index(play::packed_row(move), play::packed_column(move)));
+            entry.flags = sampled ? flag_sampled : 0;
+            entry.policy = shares;
+            outcome.records.push_back(entry);
+        }
+        play::put_stone(board, to_move, move);
+        to_move = static_cast<std::int8_t>(-to_move);
+        ++outcome.plies;
+    }
+    outcome.winner = board.over ? board.winner : 0;
+    for (visit_record& entry : outcome.records)
+        entry.value = static_cast<std::int8_t>(outcome.winner == 0 ? 0 : (outcome.winner == entry.to_move ? 1 : -1));
+    return outcome;
+}
+
+}  // namespace selfplay
