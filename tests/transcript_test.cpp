@@ -38,9 +38,17 @@ struct transcript {
     int exit_status = 0;
 };
 
-std::string unescape(std::string text) {
-    for (std::size_t at; (at = text.find("\\r")) != std::string::npos;) text.replace(at, 2, "\r");
-    return text;
+std::string unescape(const std::string& text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'r') {
+            plain += '\r';
+            ++i;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
 }
 
 transcript load(const fs::path& file) {
