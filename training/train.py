@@ -147,6 +147,14 @@ def plot(metrics_path, png_path):
     plt.close(fig)
 
 
+def log(progress, message):
+    """One line above the progress bar, or flushed at once when stdout is a log file."""
+    if progress:
+        progress.write(message)
+    else:
+        print(message, flush=True)
+
+
 def save_checkpoint(path, net, optimizer, step, rng, args):
     tmp = path + ".tmp"
     torch.save({"model": net.state_dict(), "optimizer": optimizer.state_dict(), "step": step,
@@ -208,7 +216,7 @@ def main(argv=None):
             train_set, held, file_count = load_split(args)
             message = "step %d: reloaded %d files, %d training positions, %d held out" % (
                 step, file_count, len(train_set), len(held))
-            (progress.write if progress else print)(message)
+            log(progress, message)
         for group in optimizer.param_groups:
             group["lr"] = learning_rate(args, step)
         picks = rng.integers(0, len(train_set), size=args.batch)
@@ -237,7 +245,7 @@ def main(argv=None):
                 csv.DictWriter(f, fieldnames=METRIC_FIELDS).writerow(row)
             message = ("step %d: policy loss %.4f value loss %.4f | held-out accuracy %.4f value MSE %.4f | "
                        "%.2f steps/s" % (step, row["train_policy_loss"], row["train_value_loss"], accuracy, mse, rate))
-            (progress.write if progress else print)(message)
+            log(progress, message)
             policy_sum = value_sum = 0.0
             window = 0
             plot(metrics_path, os.path.join(args.out, "curves.png"))
