@@ -35,6 +35,12 @@ std::string join_path(std::string_view folder, std::string_view relative);
 /// Linux, working set on Windows), in bytes; nothing when unobtainable.
 std::optional<std::uint64_t> resident_memory_bytes();
 
+/// Hands memory that the process has freed back to the system (the C
+/// library may keep freed heap memory for reuse, where it still counts as the
+/// process's own). Takes a few milliseconds after a large tree was freed.
+/// Any thread.
+void return_freed_memory();
+
 /// Flushes standard output and ends the process with `status` at once,
 /// without running static destructors: the worker thread may still be using
 /// the player and the profile timer.

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,6 +39,8 @@ std::optional<std::uint64_t> resident_memory_bytes() {
     if (page_size <= 0) return std::nullopt;
     return static_cast<std::uint64_t>(resident_pages) * static_cast<std::uint64_t>(page_size);
 }
+
+void return_freed_memory() { malloc_trim(0); }
 
 void exit_process(int status) {
     std::fflush(stdout);

@@ -2,21 +2,11 @@
 
 #include <exception>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include "platform/process.h"
 #include "protocol/stop_rules.h"
 #include "timing/checkpoint_timer.h"
 
 namespace protocol {
-
-void return_freed_memory() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
 
 engine_session::engine_session(reply_channel& replies, player_factory factory, folder_lookup executable_folder)
     : replies_(replies),
@@ -63,7 +53,7 @@ void engine_session::think_and_reply() {
     // off must leave the process before the memory stop reads the resident
     // size; otherwise that size stays at the largest tree ever held and every
     // later think would end after its first step.
-    if (max_memory != 0) return_freed_memory();
+    if (max_memory != 0) platform::return_freed_memory();
     const double handicap_ms = first_think ? first_think_handicap_ms : 0.0;
     first_think = false;
     stop_rules rules(timeout_turn, handicap_ms);

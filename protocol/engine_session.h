@@ -40,11 +40,6 @@ using player_factory = std::function<std::unique_ptr<play::gomoku_player>(const 
 /// Supplies the folder of the running executable.
 using folder_lookup = std::function<std::string()>;
 
-/// Hands memory that the process has freed back to the system (glibc keeps
-/// freed heap memory for reuse, where it still counts as the process's own).
-/// Takes a few milliseconds after a large tree was freed. Any thread.
-void return_freed_memory();
-
 class engine_session {
 public:
     engine_session(reply_channel& replies, player_factory factory, folder_lookup executable_folder);

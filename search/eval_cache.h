@@ -68,7 +68,7 @@ private:
     // table's nodes in a pool of their own: allocated one by one, they would
     // lie scattered among the search tree's records, and the cache's steady
     // turnover would pin the pages of every freed tree, so the memory of old
-    // trees could not go back to the system (see return_freed_memory).
+    // trees could not go back to the system (see platform::return_freed_memory).
     std::pmr::unsynchronized_pool_resource table_pool_;
     std::pmr::unordered_map<std::uint64_t, std::uint32_t> slot_of_{&table_pool_};
     std::vector<std::uint64_t> keys_;
