@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Supervised training of OrvalisNet on the teacher's self-play records.
+"""Supervised training of OrvalisNet on self-play records: the teacher's (version 1) or the
+network's own (version 2, from tools/selfplay).
 
     /usr/bin/python3 training/train.py --data selfplay-data --out runs/r1 --blocks 6 --channels 64 --steps 20000
 
-Loss: cross-entropy of the policy logits against the teacher's move, plus the squared error of
+Loss: cross-entropy of the policy logits against the teacher's move (version 1) or the root's
+visit shares (version 2), plus the squared error of
 the value against the game's result (both from the side to move). A random one of the 8 board
 symmetries is applied to every sampled position. Whole chunk files are held out (every
 --holdout-every-th file) to measure policy accuracy and value MSE without leaking games.
@@ -91,15 +93,20 @@ def load_split(args):
 
 
 def batch_tensors(records, symmetries):
+    """(input planes, moves played, policy targets, value targets). The policy target is the
+    played move (teacher records) or the root's visit shares (network self-play records)."""
     planes, moves = data.encode(records, symmetries)
-    return torch.from_numpy(planes), torch.from_numpy(moves), torch.from_numpy(data.values(records))
+    policy = data.policy_targets(records, symmetries)
+    return (torch.from_numpy(planes), torch.from_numpy(moves), torch.from_numpy(policy),
+            torch.from_numpy(data.values(records)))
 
 
-def losses(net, planes, moves, targets, bf16):
+def losses(net, planes, policy, targets, bf16):
     with torch.autocast("cpu", dtype=torch.bfloat16, enabled=bf16):
         logits, value = net.forward_logits(planes)
     logits, value = logits.float(), value.float()
-    policy_loss = F.cross_entropy(logits, moves)
+    # Cross-entropy against a distribution; for a one-hot target it is the usual one.
+    policy_loss = -(policy * F.log_softmax(logits, dim=1)).sum(dim=1).mean()
     value_loss = F.mse_loss(torch.tanh(value), targets)
     return policy_loss, value_loss, logits, torch.tanh(value)
 
@@ -113,8 +120,8 @@ def evaluate(net, held, args):
     correct, squared, count = 0, 0.0, 0
     for start in range(0, len(sample), 1024):
         part = sample[start:start + 1024]
-        planes, moves, targets = batch_tensors(part, None)
-        _, _, logits, value = losses(net, planes, moves, targets, args.bf16)
+        planes, moves, policy, targets = batch_tensors(part, None)
+        _, _, logits, value = losses(net, planes, policy, targets, args.bf16)
         correct += (logits.argmax(dim=1) == moves).sum().item()
         squared += ((value - targets) ** 2).sum().item()
         count += len(part)
@@ -221,8 +228,8 @@ def main(argv=None):
             group["lr"] = learning_rate(args, step)
         picks = rng.integers(0, len(train_set), size=args.batch)
         symmetries = rng.integers(0, 8, size=args.batch)
-        planes, moves, targets = batch_tensors(train_set[picks], symmetries)
-        policy_loss, value_loss, _, _ = losses(net, planes, moves, targets, args.bf16)
+        planes, _, policy, targets = batch_tensors(train_set[picks], symmetries)
+        policy_loss, value_loss, _, _ = losses(net, planes, policy, targets, args.bf16)
         loss = policy_loss + args.value_weight * value_loss
         optimizer.zero_grad(set_to_none=True)
         loss.backward()

@@ -50,6 +50,13 @@ def main():
     turned = data.policy_targets(records, symmetries)
     assert np.allclose(turned[np.arange(len(records)), moved], targets[np.arange(len(records)), moves])
 
+    # The trainer learns from the visit shares.
+    trainer = os.path.join(os.path.dirname(__file__), "..", "..", "..", "training", "train.py")
+    run = os.path.join(scratch, "run")
+    subprocess.run([sys.executable, trainer, "--data", scratch, "--out", run, "--blocks", "1", "--channels", "8",
+                    "--steps", "3", "--batch", "16", "--threads", "1", "--no-progress"], check=True)
+    assert os.path.exists(os.path.join(run, "model.pt"))
+
     # A rerun finds the chunk complete and leaves it alone.
     before = os.path.getmtime(files[0])
     subprocess.run(command, check=True)
