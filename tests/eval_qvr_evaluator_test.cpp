@@ -12,6 +12,7 @@
 #include "qvr/model_builder.h"
 #include "qvr/model_file.h"
 #include "timing/checkpoint_timer.h"
+#include "temp_file.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ std::string encoding_model_path() {
     const auto value = builder.dense(builder.flatten(planes), 3 * kCells, 1, count_weights, {kValueBias});
     builder.output("zz_weights", codes);
     builder.output("aa_value", value);
-    const std::string path = testing::TempDir() + "/eval_encoding.qvm";
+    const std::string path = temp_file("eval_encoding.qvm");
     qvr::write_model_file(builder.build(), path);
     return path;
 }
@@ -113,8 +114,8 @@ TEST(EvalQvrEvaluator, LapsItsCheckpoints) {
 }
 
 TEST(EvalQvrEvaluator, LoadFailuresReachTheCaller) {
-    EXPECT_THROW(eval::QvrEvaluator("orvalis", testing::TempDir() + "/eval_missing.qvm"), qvr::ModelFileUnreadable);
-    const std::string garbage = testing::TempDir() + "/eval_garbage.qvm";
+    EXPECT_THROW(eval::QvrEvaluator("orvalis", temp_file("eval_missing.qvm")), qvr::ModelFileUnreadable);
+    const std::string garbage = temp_file("eval_garbage.qvm");
     {
         std::FILE* file = std::fopen(garbage.c_str(), "wb");
         std::fputs("not a model", file);
@@ -130,7 +131,7 @@ TEST(EvalQvrEvaluator, ModelsThatDoNotFitTheBoardAreRefused) {
         const auto planes = builder.input("planes", qvr::TShape{3, 10, 10});
         builder.output("a", builder.flatten(planes));
         builder.output("b", builder.flatten(planes));
-        const std::string path = testing::TempDir() + "/eval_small_board.qvm";
+        const std::string path = temp_file("eval_small_board.qvm");
         qvr::write_model_file(builder.build(), path);
         EXPECT_THROW(eval::QvrEvaluator("orvalis", path), eval::ModelMismatch);
     }
@@ -138,7 +139,7 @@ TEST(EvalQvrEvaluator, ModelsThatDoNotFitTheBoardAreRefused) {
         qvr::ModelBuilder builder;
         const auto planes = builder.input("planes", qvr::TShape{3, 20, 20});
         builder.output("only", builder.flatten(planes));
-        const std::string path = testing::TempDir() + "/eval_one_output.qvm";
+        const std::string path = temp_file("eval_one_output.qvm");
         qvr::write_model_file(builder.build(), path);
         eval::QvrEvaluator evaluator("orvalis", path);
         std::vector<std::int8_t> board(kCells, 0);
@@ -151,7 +152,7 @@ TEST(EvalQvrEvaluator, ModelsThatDoNotFitTheBoardAreRefused) {
         builder.output("too_small", builder.dense(small, 400, 399, std::vector<float>(400 * 399, 0.0f),
                                                   std::vector<float>(399, 0.0f)));
         builder.output("value", small);
-        const std::string path = testing::TempDir() + "/eval_small_output.qvm";
+        const std::string path = temp_file("eval_small_output.qvm");
         qvr::write_model_file(builder.build(), path);
         eval::QvrEvaluator evaluator("orvalis", path);
         std::vector<std::int8_t> board(kCells, 0);

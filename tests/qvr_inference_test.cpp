@@ -11,13 +11,14 @@
 #include "qvr/model_builder.h"
 #include "qvr/model_file.h"
 #include "qvr/random_network.h"
+#include "temp_file.h"
 
 namespace {
 
 using namespace qvr;
 
 std::string save(const ModelGraph& graph, const std::string& file) {
-    const std::string path = testing::TempDir() + "/" + file;
+    const std::string path = temp_file(file);
     write_model_file(graph, path);
     return path;
 }
@@ -182,7 +183,7 @@ TEST(QvrInference, UnloadedModelAndBadOptions) {
 TEST(QvrInference, FailedLoadKeepsThePreviousModel) {
     ModelBase model("test", "");
     model.LoadModelFromFile(save(tiny_network(), "keep.qvm"), "gpu_id=0");
-    EXPECT_THROW(model.LoadModelFromFile(testing::TempDir() + "/qvr_missing.qvm", "gpu_id=0"), ModelFileUnreadable);
+    EXPECT_THROW(model.LoadModelFromFile(temp_file("qvr_missing.qvm"), "gpu_id=0"), ModelFileUnreadable);
     EXPECT_EQ(model.GetInputBlobShape("input"), (TShape{3, 6, 6}));
 }
 

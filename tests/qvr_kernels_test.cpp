@@ -13,6 +13,7 @@
 #include "qvr/model_builder.h"
 #include "qvr/model_file.h"
 #include "qvr/random_network.h"
+#include "temp_file.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::vector<float> random_input(std::size_t count, unsigned seed, bool one_hot_l
 
 // Runs `graph` on `batch` samples and returns every output, concatenated.
 std::vector<float> run(const ModelGraph& graph, KernelPath path, const std::vector<float>& input, std::uint64_t batch) {
-    const std::string file = testing::TempDir() + "/qvr_kernels_" + kernel_path_name(path) + ".qvm";
+    const std::string file = temp_file(std::string("qvr_kernels_") + kernel_path_name(path) + ".qvm");
     write_model_file(graph, file);
     ModelBase model("test", "");
     model.LoadModelFromFile(file, std::string("gpu_id=0,kernels=") + kernel_path_name(path));

@@ -13,6 +13,7 @@
 #include "qvr/model_builder.h"
 #include "qvr/model_file.h"
 #include "qvr/random_network.h"
+#include "temp_file.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ TEST(QvrModelFile, RoundTripKeepsEverything) {
 }
 
 TEST(QvrModelFile, MissingFileIsUnreadable) {
-    const std::string path = testing::TempDir() + "/qvr_no_such_model.qvm";
+    const std::string path = temp_file("qvr_no_such_model.qvm");
     try {
         read_model_file(path);
         FAIL();
@@ -79,7 +80,7 @@ TEST(QvrModelFile, MissingFileIsUnreadable) {
 }
 
 TEST(QvrModelFile, WrittenFileReadsBack) {
-    const std::string path = testing::TempDir() + "/qvr_written.qvm";
+    const std::string path = temp_file("qvr_written.qvm");
     write_model_file(small_network(), path);
     EXPECT_EQ(read_model_file(path).layers.size(), small_network().layers.size());
 }
