@@ -6,12 +6,15 @@
 //        [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]
 //   orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]
 //        [--sampled-moves K] [--seed S]
+//   orvalis-selfplay teach --model PATH --student-rate R <orvalis-teacher selfplay options>
 //
 // generate writes chunk-NNNNNN.bin files of version-2 records (training/DATA.md);
 // a chunk is written to a .part file and renamed when complete, and a rerun of
 // the same command skips complete chunks and replays an unfinished one.
 // match plays colour-swapped pairs from random openings and prints the score
 // of A with a 95% interval.
+// teach is the teacher's self-play (version-1 records, the teacher's move as the target in every
+// position) with the network's raw policy playing a share R of the quiet moves.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -21,9 +24,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "eval/qvr_evaluator.h"
 #include "tools/selfplay/network_game.h"
+#include "tools/selfplay/network_student.h"
+#include "tools/teacher/selfplay.h"
 #include "tools/selfplay/visit_records.h"
 
 namespace {
@@ -48,7 +54,9 @@ struct command_line {
     std::fputs("usage: orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]\n"
                "           [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]\n"
                "       orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]\n"
-               "           [--sampled-moves K] [--seed S]\n",
+               "           [--sampled-moves K] [--seed S]\n"
+               "       orvalis-selfplay teach --model PATH --student-rate R --out DIR [--chunks N] [--nodes N]\n"
+               "           [--games-per-chunk G] [--seed S] [--worker I --workers K] [--max-sampled-moves M]\n",
                stderr);
     std::exit(2);
 }
@@ -162,9 +170,35 @@ int match(const command_line& args) {
     return 0;
 }
 
+// Hands every option but --model to the teacher's self-play, with the network as its student.
+int teach(int argc, char** argv) {
+    std::string model_path;
+    std::vector<char*> teacher_args{argv[1]};
+    for (int i = 2; i < argc; ++i) {
+        if (std::string(argv[i]) == "--model" && i + 1 < argc) {
+            model_path = argv[++i];
+        } else {
+            teacher_args.push_back(argv[i]);
+        }
+    }
+    auto student = std::make_shared<selfplay::network_student>(load(model_path));
+    return teacher::selfplay_main(static_cast<int>(teacher_args.size()), teacher_args.data(),
+                                  [student](const teacher::Board& board, teacher::Color to_move) {
+                                      return student->choose(board, to_move);
+                                  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "teach") {
+        try {
+            return teach(argc, argv);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orvalis-selfplay: %s\n", error.what());
+            return 1;
+        }
+    }
     const command_line args = parse(argc, argv);
     try {
         if (args.mode == "generate") return generate(args);

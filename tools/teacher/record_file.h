@@ -28,6 +28,7 @@ enum RecordFlag : uint8_t {
     kFlagSampled = 1,    // the game went on with a sampled move, not the teacher's
     kFlagProvenWin = 2,  // the teacher found a forced win for the side to move
     kFlagDefence = 4,    // the teacher was answering an opponent's forced win
+    kFlagStudent = 8,    // the game went on with the student's move, not the teacher's
 };
 
 struct PositionRecord {

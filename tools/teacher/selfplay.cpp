@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace teacher {
 namespace {
@@ -102,6 +103,14 @@ std::vector<PositionRecord> play_selfplay_game(Teacher& teacher, const SelfPlayO
         if (move_number < sampled_moves && choice.reason == MoveReason::kQuiet && choice.safe_moves.size() > 1) {
             played = sample_safe_move(choice.safe_moves, rng);
             if (played != choice.index) record.flags |= kFlagSampled;
+        } else if (options.student && choice.reason == MoveReason::kQuiet &&
+                   std::uniform_real_distribution<double>(0.0, 1.0)(rng) < options.student_rate) {
+            const int proposed = options.student(board, to_move);
+            if (proposed >= 0 && proposed < kCells && board.at(proposed) == Cell::kEmpty &&
+                proposed != choice.index) {
+                played = proposed;
+                record.flags |= kFlagStudent;
+            }
         }
         records.push_back(record);
         movers.push_back(to_move);
@@ -156,8 +165,9 @@ int64_t run_chunk(Teacher& teacher, const SelfPlayOptions& options, int chunk) {
     return static_cast<int64_t>(records.size());
 }
 
-int selfplay_main(int argc, char** argv) {
+int selfplay_main(int argc, char** argv, StudentMove student) {
     SelfPlayOptions options;
+    options.student = std::move(student);
     for (int i = 1; i < argc; ++i) {
         const std::string key = argv[i];
         if (i + 1 >= argc) {
@@ -173,16 +183,23 @@ int selfplay_main(int argc, char** argv) {
         else if (key == "--nodes") options.nodes_per_move = std::stoll(value);
         else if (key == "--seed") options.seed = std::stoull(value);
         else if (key == "--max-sampled-moves") options.max_sampled_moves = std::stoi(value);
+        else if (key == "--student-rate") options.student_rate = std::stod(value);
         else {
             std::cerr << "unknown option " << key
                       << "\nusage: orvalis-teacher selfplay --out DIR [--chunks N] [--worker I --workers K]"
-                         " [--games-per-chunk G] [--nodes N] [--seed S] [--max-sampled-moves M]\n";
+                         " [--games-per-chunk G] [--nodes N] [--seed S] [--max-sampled-moves M]"
+                         " [--student-rate R]\n";
             return 2;
         }
     }
     if (options.workers < 1 || options.worker < 0 || options.worker >= options.workers ||
         options.games_per_chunk < 1 || options.games_per_chunk > 65535) {
         std::cerr << "bad --worker/--workers/--games-per-chunk\n";
+        return 2;
+    }
+    if (!(options.student_rate >= 0.0 && options.student_rate <= 1.0) ||
+        (options.student_rate > 0.0 && !options.student)) {
+        std::cerr << "--student-rate must lie in [0, 1] and needs a student (orvalis-selfplay teach)\n";
         return 2;
     }
     std::filesystem::create_directories(options.out_dir);
