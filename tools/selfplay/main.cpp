@@ -29,8 +29,8 @@
 #include "eval/qvr_evaluator.h"
 #include "tools/selfplay/network_game.h"
 #include "tools/selfplay/network_student.h"
-#include "tools/teacher/selfplay.h"
 #include "tools/selfplay/visit_records.h"
+#include "tools/teacher/selfplay.h"
 
 namespace {
 
@@ -191,16 +191,10 @@ int teach(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "teach") {
-        try {
-            return teach(argc, argv);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "orvalis-selfplay: %s\n", error.what());
-            return 1;
-        }
-    }
-    const command_line args = parse(argc, argv);
     try {
+        // teach passes its options through to the teacher's parser, so it skips ours.
+        if (argc > 1 && std::string(argv[1]) == "teach") return teach(argc, argv);
+        const command_line args = parse(argc, argv);
         if (args.mode == "generate") return generate(args);
         if (args.mode == "match") return match(args);
     } catch (const std::exception& error) {
