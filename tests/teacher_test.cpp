@@ -1,10 +1,10 @@
-#include "tools/teacher/board.h"
+#include "threat/board.h"
 #include "tools/teacher/brain.h"
-#include "tools/teacher/patterns.h"
+#include "threat/patterns.h"
 #include "tools/teacher/player.h"
 #include "tools/teacher/record_file.h"
 #include "tools/teacher/selfplay.h"
-#include "tools/teacher/threat_search.h"
+#include "threat/threat_search.h"
 
 #include <gtest/gtest.h>
 

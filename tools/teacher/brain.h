@@ -6,7 +6,7 @@
 // every reply to the stream given at construction.
 #pragma once
 
-#include "tools/teacher/board.h"
+#include "tools/teacher/threat_names.h"
 #include "tools/teacher/player.h"
 
 #include <cstdint>

@@ -7,10 +7,8 @@
 // choose() changes the board while it thinks and restores it before returning.
 #pragma once
 
-#include "tools/teacher/board.h"
-#include "tools/teacher/budget.h"
+#include "tools/teacher/threat_names.h"
 #include "tools/teacher/scorer.h"
-#include "tools/teacher/threat_search.h"
 
 #include <cstdint>
 #include <vector>

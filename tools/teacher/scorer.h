@@ -2,8 +2,7 @@
 // from the threat patterns of the cell for both colours. Pure functions; any thread.
 #pragma once
 
-#include "tools/teacher/board.h"
-#include "tools/teacher/patterns.h"
+#include "tools/teacher/threat_names.h"
 
 #include <vector>
 

@@ -1,10 +1,10 @@
-#include "tools/teacher/board.h"
+#include "threat/board.h"
 
 #include <algorithm>
 #include <random>
 #include <stdexcept>
 
-namespace teacher {
+namespace threat {
 namespace {
 
 // Two bits per neighbour in a line key; patterns.h reads the same codes.
@@ -112,4 +112,4 @@ std::vector<int> Board::empty_cells() const {
     return cells;
 }
 
-}  // namespace teacher
+}  // namespace threat

@@ -1,9 +1,9 @@
-#include "tools/teacher/patterns.h"
+#include "threat/patterns.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace teacher {
+namespace threat {
 namespace {
 
 // A window of 9 cells along one line; the centre (position 4) holds the stone being judged.
@@ -125,4 +125,4 @@ int five_cell_on_lines(const Board& board, Color color, int index) {
     return -1;
 }
 
-}  // namespace teacher
+}  // namespace threat

@@ -1,4 +1,4 @@
-// The teacher's own board: up to 20 x 20 cells inside a frame of wall cells, with the line
+// The threat library's board: up to 20 x 20 cells inside a frame of wall cells, with the line
 // neighbourhood of every cell kept up to date as stones come and go, so that the threat patterns
 // of a cell are one table look-up per direction (see patterns.h).
 //
@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace teacher {
+namespace threat {
 
-/// Largest board side the teacher plays on; the manager's 20 x 20 and 15 x 15 both fit.
+/// Largest board side; the manager's 20 x 20 and 15 x 15 both fit.
 inline constexpr int kMaxSide = 20;
 /// Wall cells around the board: a line window reaches four cells either side of its centre.
 inline constexpr int kFrame = 4;
@@ -85,4 +85,4 @@ private:
 /// Zobrist key of a stone; the board hash is the xor over all its stones.
 uint64_t stone_hash(int index, Color color);
 
-}  // namespace teacher
+}  // namespace threat

@@ -11,14 +11,14 @@
 // budget; use one solver per thread.
 #pragma once
 
-#include "tools/teacher/board.h"
-#include "tools/teacher/budget.h"
+#include "threat/board.h"
+#include "threat/budget.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-namespace teacher {
+namespace threat {
 
 /// Longest attack searched, in attacker moves. Fours are cheap (one reply each), so VCF goes
 /// deep; threes multiply the replies, so VCT stays short.
@@ -63,4 +63,4 @@ std::vector<int> five_cells(const Board& board, Color color);
 /// Every empty cell where `color` makes an open four or two fours at once.
 std::vector<int> flex_four_cells(const Board& board, Color color);
 
-}  // namespace teacher
+}  // namespace threat

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace teacher {
+namespace threat {
 
 class SearchBudget {
 public:
@@ -38,4 +38,4 @@ private:
     bool exhausted_ = false;
 };
 
-}  // namespace teacher
+}  // namespace threat

@@ -1,10 +1,10 @@
-#include "tools/teacher/threat_search.h"
+#include "threat/threat_search.h"
 
-#include "tools/teacher/patterns.h"
+#include "threat/patterns.h"
 
 #include <algorithm>
 
-namespace teacher {
+namespace threat {
 namespace {
 
 // 2^18 entries of 16 bytes: 4 MiB per solver, more than a move's search fills.
@@ -296,4 +296,4 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
     return won;
 }
 
-}  // namespace teacher
+}  // namespace threat

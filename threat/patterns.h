@@ -16,12 +16,12 @@
 // any thread may use it.
 #pragma once
 
-#include "tools/teacher/board.h"
+#include "threat/board.h"
 
 #include <array>
 #include <cstdint>
 
-namespace teacher {
+namespace threat {
 
 enum LinePattern : uint8_t {
     kDead,
@@ -37,7 +37,7 @@ enum LinePattern : uint8_t {
 };
 
 namespace detail {
-// Filled once before main() by patterns.cpp; nothing in the teacher reads it during static
+// Filled once before main() by patterns.cpp; nothing reads it during static
 // initialisation. Read-only afterwards.
 extern std::array<LinePattern, 1 << 16> line_pattern_table;
 }  // namespace detail
@@ -89,4 +89,4 @@ inline CellThreat cell_threat(const Board& board, Color color, int index) {
 /// Returns the cell, or -1 when there is none.
 int five_cell_on_lines(const Board& board, Color color, int index);
 
-}  // namespace teacher
+}  // namespace threat
