@@ -2,6 +2,9 @@
 
 namespace platform {
 
+auto_reset_event::auto_reset_event() = default;
+auto_reset_event::~auto_reset_event() = default;
+
 void auto_reset_event::set() {
     {
         std::lock_guard lock(mutex_);
@@ -15,6 +18,9 @@ void auto_reset_event::wait() {
     signalled_.wait(lock, [this] { return set_; });
     set_ = false;
 }
+
+manual_reset_event::manual_reset_event(bool initially_set) : set_(initially_set) {}
+manual_reset_event::~manual_reset_event() = default;
 
 void manual_reset_event::set() {
     {

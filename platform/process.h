@@ -1,6 +1,6 @@
 // Operating-system services the front-end needs, behind one small interface.
-// Linux implementation: process_linux.cpp. A Windows one slots in as
-// process_windows.cpp (GetConsoleMode, GetModuleFileName, working set, ...).
+// Implementations: process_linux.cpp and process_windows.cpp, chosen by the
+// build (platform/CMakeLists.txt). Paths are UTF-8 strings on both.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +17,17 @@ inline constexpr char path_separator = '\\';
 inline constexpr char path_separator = '/';
 #endif
 
+/// Puts standard input and output into byte mode, so that the replies are the
+/// same bytes on every system (Windows' C library would otherwise write "\r\n"
+/// for "\n" and end input at a Ctrl-Z byte; the line reader drops a "\r"
+/// before the newline itself). Main thread, once, before any input or output.
+void use_byte_mode_standard_streams();
+
 /// True when standard input is an interactive console rather than a pipe.
 bool stdin_is_console();
 
-/// Full path of the running executable; empty when the system cannot say.
+/// Full path of the running executable, in UTF-8 whatever its length; empty
+/// when the system cannot say.
 std::string executable_path();
 
 /// Everything before the last separator of `path` (no trailing separator);

@@ -10,6 +10,8 @@
 
 namespace platform {
 
+void use_byte_mode_standard_streams() {}  // POSIX streams have no text mode
+
 bool stdin_is_console() { return isatty(STDIN_FILENO) == 1; }
 
 std::string executable_path() {

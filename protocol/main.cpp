@@ -8,6 +8,7 @@
 #include "protocol/console_message.h"
 
 int main() {
+    platform::use_byte_mode_standard_streams();
     if (platform::stdin_is_console()) {
         std::fputs(protocol::console_message, stdout);
         std::fputc('\n', stdout);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,8 +16,9 @@ public:
     AlignedBuffer() = default;
     explicit AlignedBuffer(std::size_t floats) : size_(floats) {
         const std::size_t bytes = (floats * sizeof(float) + alignment - 1) / alignment * alignment;
-        data_.reset(static_cast<float*>(std::aligned_alloc(alignment, bytes == 0 ? alignment : bytes)));
-        if (!data_) throw std::bad_alloc();
+        // Aligned operator new rather than std::aligned_alloc, which Windows'
+        // C library lacks; it throws std::bad_alloc itself.
+        data_.reset(static_cast<float*>(::operator new(bytes == 0 ? alignment : bytes, std::align_val_t(alignment))));
         std::memset(data_.get(), 0, bytes == 0 ? alignment : bytes);
     }
 
@@ -28,7 +28,7 @@ public:
 
 private:
     struct Free {
-        void operator()(float* memory) const { std::free(memory); }
+        void operator()(float* memory) const { ::operator delete(memory, std::align_val_t(alignment)); }
     };
     std::unique_ptr<float, Free> data_;
     std::size_t size_ = 0;

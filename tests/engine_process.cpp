@@ -13,6 +13,7 @@
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 extern char** environ;
 
@@ -56,27 +57,32 @@ engine_run collect(pid_t pid, int output_fd, double time_limit_seconds) {
     return run;
 }
 
-pid_t spawn(const std::string& executable, int input_fd, int output_fd, int close_in_child) {
+pid_t spawn(const std::string& executable, const std::string& launcher, int input_fd, int output_fd,
+            int close_in_child) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, input_fd, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output_fd, STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, close_in_child);
-    char* argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+    std::vector<char*> argv;
+    if (!launcher.empty()) argv.push_back(const_cast<char*>(launcher.c_str()));
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    const int failed = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv, environ);
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (failed) throw std::runtime_error("cannot start " + executable + ": " + std::strerror(failed));
+    if (failed) throw std::runtime_error(std::string("cannot start ") + argv[0] + ": " + std::strerror(failed));
     return pid;
 }
 
 }  // namespace
 
-engine_run run_engine(const std::string& executable, const std::string& input, double time_limit_seconds) {
+engine_run run_engine(const std::string& executable, const std::string& input, double time_limit_seconds,
+                      const std::string& launcher) {
     signal(SIGPIPE, SIG_IGN);
     int to_engine[2], from_engine[2];
     if (pipe2(to_engine, O_CLOEXEC) || pipe2(from_engine, O_CLOEXEC)) throw std::runtime_error("pipe");
-    const pid_t pid = spawn(executable, to_engine[0], from_engine[1], from_engine[0]);
+    const pid_t pid = spawn(executable, launcher, to_engine[0], from_engine[1], from_engine[0]);
     close(to_engine[0]);
     close(from_engine[1]);
     write_all(to_engine[1], input);
@@ -85,7 +91,7 @@ engine_run run_engine(const std::string& executable, const std::string& input, d
 }
 
 engine_run run_engine_on_terminal(const std::string& executable, const std::string& input,
-                                  double time_limit_seconds) {
+                                  double time_limit_seconds, const std::string& launcher) {
     signal(SIGPIPE, SIG_IGN);
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) || unlockpt(master)) throw std::runtime_error("pseudo-terminal");
@@ -94,10 +100,11 @@ engine_run run_engine_on_terminal(const std::string& executable, const std::stri
     termios mode{};
     tcgetattr(terminal, &mode);
     mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // keep the typed lines out of the way
+    mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL);  // a typed "\r" reaches the engine as it is
     tcsetattr(terminal, TCSANOW, &mode);
     int from_engine[2];
     if (pipe2(from_engine, O_CLOEXEC)) throw std::runtime_error("pipe");
-    const pid_t pid = spawn(executable, terminal, from_engine[1], from_engine[0]);
+    const pid_t pid = spawn(executable, launcher, terminal, from_engine[1], from_engine[0]);
     close(terminal);
     close(from_engine[1]);
     write_all(master, input);

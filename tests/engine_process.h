@@ -15,12 +15,14 @@ struct engine_run {
 
 /// Starts `executable`, writes `input` to its standard input and closes it,
 /// then collects standard output until the process ends (killing it after
-/// `time_limit_seconds`).
-engine_run run_engine(const std::string& executable, const std::string& input, double time_limit_seconds = 60);
+/// `time_limit_seconds`). A non-empty `launcher` (a program found on PATH,
+/// such as wine) is started instead, with `executable` as its argument.
+engine_run run_engine(const std::string& executable, const std::string& input, double time_limit_seconds = 60,
+                      const std::string& launcher = {});
 
 /// The same with standard input on a pseudo-terminal, as when a person starts
 /// the engine by hand. `input` should end the process itself (END).
 engine_run run_engine_on_terminal(const std::string& executable, const std::string& input,
-                                  double time_limit_seconds = 60);
+                                  double time_limit_seconds = 60, const std::string& launcher = {});
 
 }  // namespace test_support

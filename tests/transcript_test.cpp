@@ -11,12 +11,19 @@
 //   @ terminal  standard input is a pseudo-terminal
 //   @ exit N    the exit status expected once input has ended
 // All input is sent at once and then closed; the engine's whole output is
-// compared with the expected lines.
+// compared with the expected lines, byte for byte (a "\r" before a line end
+// is a mismatch).
+//
+// The engine is the one this build made, unless ORVALIS_TEST_ENGINE names
+// another executable, started through ORVALIS_TEST_LAUNCHER when that is set:
+// tests/windows/transcripts.sh runs the Windows build under wine this way.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <algorithm>
+#include <cstdlib>
 
 #include "engine_process.h"
 
@@ -76,13 +83,21 @@ std::vector<std::string> transcript_names() {
     return names;
 }
 
+std::string environment(const char* name, const std::string& otherwise) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::string(value) : otherwise;
+}
+
+std::string engine_path() { return environment("ORVALIS_TEST_ENGINE", ORVALIS_ENGINE_PATH); }
+std::string engine_launcher() { return environment("ORVALIS_TEST_LAUNCHER", ""); }
+
 /// A copy of the engine in a fresh folder, with no model beside it or a
 /// damaged one.
 std::string engine_without_model(const std::string& name, const std::string& damage) {
     const fs::path folder = fs::temp_directory_path() / ("orvalis-no-model-" + name + "-" + std::to_string(getpid()));
     fs::create_directories(folder);
-    const fs::path copy = folder / "pbrain-orvalis";
-    fs::copy_file(ORVALIS_ENGINE_PATH, copy, fs::copy_options::overwrite_existing);
+    const fs::path copy = folder / fs::path(engine_path()).filename();
+    fs::copy_file(engine_path(), copy, fs::copy_options::overwrite_existing);
     if (!damage.empty()) {
         const fs::path model = folder / "models" / "474" / "474_ncnn.qvm";
         fs::create_directories(model.parent_path());
@@ -103,9 +118,14 @@ class Transcript : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Transcript, EngineOutputMatches) {
     const transcript t = load(fs::path(ORVALIS_TEST_DATA) / "transcripts" / (GetParam() + ".txt"));
-    const std::string engine = t.no_model ? engine_without_model(GetParam(), t.model_damage) : std::string(ORVALIS_ENGINE_PATH);
-    const auto run = t.terminal ? test_support::run_engine_on_terminal(engine, t.input)
-                                : test_support::run_engine(engine, t.input);
+    const std::string engine = t.no_model ? engine_without_model(GetParam(), t.model_damage) : engine_path();
+    const std::string launcher = engine_launcher();
+    std::string typed = t.input;
+    // wine turns a terminal into its console and sets it raw, where the Enter
+    // key arrives as "\r": that is what a person typing there sends.
+    if (t.terminal && !launcher.empty()) std::replace(typed.begin(), typed.end(), '\n', '\r');
+    const auto run = t.terminal ? test_support::run_engine_on_terminal(engine, typed, 60, launcher)
+                                : test_support::run_engine(engine, t.input, 60, launcher);
     if (t.no_model) fs::remove_all(fs::path(engine).parent_path());
 
     SCOPED_TRACE("engine output:\n" + run.output);
