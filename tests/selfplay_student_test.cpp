@@ -1,7 +1,7 @@
 #include "tools/selfplay/network_student.h"
-#include "tools/teacher/player.h"
-#include "tools/teacher/record_file.h"
-#include "tools/teacher/selfplay.h"
+#include "teacher/player.h"
+#include "teacher/record_file.h"
+#include "teacher/selfplay.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "tools/teacher/brain.h"
-#include "tools/teacher/player.h"
-#include "tools/teacher/record_file.h"
-#include "tools/teacher/selfplay.h"
+#include "teacher/brain.h"
+#include "teacher/player.h"
+#include "teacher/record_file.h"
+#include "teacher/selfplay.h"
 
 #include <gtest/gtest.h>
 

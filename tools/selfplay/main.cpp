@@ -30,7 +30,7 @@
 #include "tools/selfplay/network_game.h"
 #include "tools/selfplay/network_student.h"
 #include "tools/selfplay/visit_records.h"
-#include "tools/teacher/selfplay.h"
+#include "teacher/selfplay.h"
 
 namespace {
 

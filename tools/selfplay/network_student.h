@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "eval/evaluator.h"
-#include "tools/teacher/threat_names.h"
+#include "teacher/threat_names.h"
 
 namespace selfplay {
 

@@ -5,7 +5,7 @@
 // Plain functions over values; any thread, one writer per file.
 #pragma once
 
-#include "tools/teacher/threat_names.h"
+#include "teacher/threat_names.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tools/teacher/player.h"
+#include "teacher/player.h"
 
 #include <algorithm>
 #include <unordered_set>

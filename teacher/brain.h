@@ -6,8 +6,8 @@
 // every reply to the stream given at construction.
 #pragma once
 
-#include "tools/teacher/threat_names.h"
-#include "tools/teacher/player.h"
+#include "teacher/threat_names.h"
+#include "teacher/player.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "tools/teacher/record_file.h"
+#include "teacher/record_file.h"
 
 #include <cstring>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "tools/teacher/scorer.h"
+#include "teacher/scorer.h"
 
 #include <algorithm>
 

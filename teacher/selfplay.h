@@ -12,8 +12,8 @@
 // Threads: single-threaded; run one process per core for more throughput.
 #pragma once
 
-#include "tools/teacher/player.h"
-#include "tools/teacher/record_file.h"
+#include "teacher/player.h"
+#include "teacher/record_file.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "tools/teacher/brain.h"
+#include "teacher/brain.h"
 
 #include <algorithm>
 #include <cctype>

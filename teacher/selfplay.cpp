@@ -1,4 +1,4 @@
-#include "tools/teacher/selfplay.h"
+#include "teacher/selfplay.h"
 
 #include <chrono>
 #include <cmath>

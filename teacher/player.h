@@ -7,8 +7,8 @@
 // choose() changes the board while it thinks and restores it before returning.
 #pragma once
 
-#include "tools/teacher/threat_names.h"
-#include "tools/teacher/scorer.h"
+#include "teacher/threat_names.h"
+#include "teacher/scorer.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 // orvalis-teacher: with no arguments a gomoku brain on stdin/stdout (the manager protocol);
 // "orvalis-teacher selfplay ..." writes training data (see selfplay.h and training/DATA.md).
-#include "tools/teacher/brain.h"
-#include "tools/teacher/selfplay.h"
+#include "teacher/brain.h"
+#include "teacher/selfplay.h"
 
 #include <iostream>
 #include <string>

@@ -2,7 +2,7 @@
 // from the threat patterns of the cell for both colours. Pure functions; any thread.
 #pragma once
 
-#include "tools/teacher/threat_names.h"
+#include "teacher/threat_names.h"
 
 #include <vector>
 
