@@ -1,13 +1,20 @@
 #!/bin/sh
 # Installs what building Orvalis needs on Debian 12, skipping what is there.
-#   tools/setup-debian.sh          compiler, CMake (enough to build and run the engine)
-#   tools/setup-debian.sh --test   also GoogleTest, clang and Debian's PyTorch (tests and training)
+#   tools/setup-debian.sh            compiler, CMake (enough to build and run the engine)
+#   tools/setup-debian.sh --windows  also MinGW-w64, wine and zip: the Windows engine
+#                                    (tools/package-windows.sh) and its tests under wine
+#   tools/setup-debian.sh --test     all of the above, and GoogleTest, clang and Debian's
+#                                    PyTorch (tests and training)
 set -eu
 
 packages="g++ cmake make"
-if [ "${1:-}" = "--test" ]; then
-    packages="$packages libgtest-dev libgmock-dev clang libclang-rt-14-dev python3 python3-torch python3-numpy python3-tqdm python3-matplotlib"
-fi
+# Debian's wine64 has the loader and libraries; its "wine" package adds the
+# wine and wineboot commands that create a prefix.
+windows_packages="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine zip unzip"
+case "${1:-}" in
+    --windows) packages="$packages $windows_packages" ;;
+    --test) packages="$packages $windows_packages libgtest-dev libgmock-dev clang libclang-rt-14-dev python3 python3-torch python3-numpy python3-tqdm python3-matplotlib" ;;
+esac
 
 missing=""
 for package in $packages; do
