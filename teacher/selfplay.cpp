@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -175,20 +176,26 @@ int selfplay_main(int argc, char** argv, StudentMove student) {
             return 2;
         }
         const std::string value = argv[++i];
-        if (key == "--out") options.out_dir = value;
-        else if (key == "--chunks") options.chunks = std::stoi(value);
-        else if (key == "--worker") options.worker = std::stoi(value);
-        else if (key == "--workers") options.workers = std::stoi(value);
-        else if (key == "--games-per-chunk") options.games_per_chunk = std::stoi(value);
-        else if (key == "--nodes") options.nodes_per_move = std::stoll(value);
-        else if (key == "--seed") options.seed = std::stoull(value);
-        else if (key == "--max-sampled-moves") options.max_sampled_moves = std::stoi(value);
-        else if (key == "--student-rate") options.student_rate = std::stod(value);
-        else {
-            std::cerr << "unknown option " << key
-                      << "\nusage: orvalis-teacher selfplay --out DIR [--chunks N] [--worker I --workers K]"
-                         " [--games-per-chunk G] [--nodes N] [--seed S] [--max-sampled-moves M]"
-                         " [--student-rate R]\n";
+        // std::sto* throw on text that is not a number or does not fit; a typo is a usage error.
+        try {
+            if (key == "--out") options.out_dir = value;
+            else if (key == "--chunks") options.chunks = std::stoi(value);
+            else if (key == "--worker") options.worker = std::stoi(value);
+            else if (key == "--workers") options.workers = std::stoi(value);
+            else if (key == "--games-per-chunk") options.games_per_chunk = std::stoi(value);
+            else if (key == "--nodes") options.nodes_per_move = std::stoll(value);
+            else if (key == "--seed") options.seed = std::stoull(value);
+            else if (key == "--max-sampled-moves") options.max_sampled_moves = std::stoi(value);
+            else if (key == "--student-rate") options.student_rate = std::stod(value);
+            else {
+                std::cerr << "unknown option " << key
+                          << "\nusage: orvalis-teacher selfplay --out DIR [--chunks N] [--worker I --workers K]"
+                             " [--games-per-chunk G] [--nodes N] [--seed S] [--max-sampled-moves M]"
+                             " [--student-rate R]\n";
+                return 2;
+            }
+        } catch (const std::logic_error&) {
+            std::cerr << "bad value for " << key << ": " << value << "\n";
             return 2;
         }
     }
@@ -202,7 +209,12 @@ int selfplay_main(int argc, char** argv, StudentMove student) {
         std::cerr << "--student-rate must lie in [0, 1] and needs a student (orvalis-selfplay teach)\n";
         return 2;
     }
-    std::filesystem::create_directories(options.out_dir);
+    std::error_code error;
+    std::filesystem::create_directories(options.out_dir, error);
+    if (error) {
+        std::cerr << "cannot create " << options.out_dir << ": " << error.message() << "\n";
+        return 1;
+    }
     auto teacher = std::make_unique<Teacher>();
     for (int chunk = options.worker; chunk < options.chunks; chunk += options.workers) {
         const auto start = std::chrono::steady_clock::now();
