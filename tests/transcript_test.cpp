@@ -8,6 +8,8 @@
 //   @ no-model  run a copy of the engine in a folder without models/
 //   @ garbage-model    the same, with a text file where the model should be
 //   @ truncated-model  the same, with the first 1000 bytes of the shipped model
+//   @ unicode-folder   the same, with the shipped model, in a folder whose
+//                      name has a space and letters beyond ASCII
 //   @ terminal  standard input is a pseudo-terminal
 //   @ exit N    the exit status expected once input has ended
 // All input is sent at once and then closed; the engine's whole output is
@@ -21,9 +23,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 
 #include "engine_process.h"
 
@@ -39,8 +41,9 @@ struct expected_line {
 struct transcript {
     std::string input;
     std::vector<expected_line> output;
-    bool no_model = false;
-    std::string model_damage;  // "", "garbage" or "truncated"
+    bool copy_engine = false;  // run a copy in a folder of its own, with the model below
+    std::string model;         // there: "" (none), "garbage", "truncated" or "shipped"
+    bool unicode_folder = false;
     bool terminal = false;
     int exit_status = 0;
 };
@@ -66,9 +69,10 @@ transcript load(const fs::path& file) {
         else if (line.rfind("> ", 0) == 0 || line == ">") t.input += unescape(line.substr(std::min<std::size_t>(2, line.size()))) + "\n";
         else if (line.rfind("<~ ", 0) == 0) t.output.push_back({line.substr(3), true});
         else if (line.rfind("< ", 0) == 0) t.output.push_back({line.substr(2), false});
-        else if (line == "@ no-model") t.no_model = true;
-        else if (line == "@ garbage-model") t.no_model = true, t.model_damage = "garbage";
-        else if (line == "@ truncated-model") t.no_model = true, t.model_damage = "truncated";
+        else if (line == "@ no-model") t.copy_engine = true;
+        else if (line == "@ garbage-model") t.copy_engine = true, t.model = "garbage";
+        else if (line == "@ truncated-model") t.copy_engine = true, t.model = "truncated";
+        else if (line == "@ unicode-folder") t.copy_engine = true, t.model = "shipped", t.unicode_folder = true;
         else if (line == "@ terminal") t.terminal = true;
         else if (line.rfind("@ exit ", 0) == 0) t.exit_status = std::stoi(line.substr(7));
     }
@@ -91,24 +95,32 @@ std::string environment(const char* name, const std::string& otherwise) {
 std::string engine_path() { return environment("ORVALIS_TEST_ENGINE", ORVALIS_ENGINE_PATH); }
 std::string engine_launcher() { return environment("ORVALIS_TEST_LAUNCHER", ""); }
 
-/// A copy of the engine in a fresh folder, with no model beside it or a
-/// damaged one.
-std::string engine_without_model(const std::string& name, const std::string& damage) {
-    const fs::path folder = fs::temp_directory_path() / ("orvalis-no-model-" + name + "-" + std::to_string(getpid()));
+/// A copy of the engine in a fresh folder, with no model beside it, a damaged
+/// one or the shipped one.
+std::string engine_copy(const std::string& name, const std::string& model_kind, bool unicode_folder) {
+    // "José 文件" in UTF-8: the engine must find its model under any folder
+    // name a user may have (Windows opens such paths only in the UTF-8 code
+    // page, which the engine's manifest asks for).
+    const std::string label = unicode_folder ? "Jos\xc3\xa9 \xe6\x96\x87\xe4\xbb\xb6-" : "";
+    const fs::path folder = fs::temp_directory_path() /
+                            fs::path(reinterpret_cast<const char8_t*>(
+                                ("orvalis-copy-" + label + name + "-" + std::to_string(getpid())).c_str()));
     fs::create_directories(folder);
     const fs::path copy = folder / fs::path(engine_path()).filename();
     fs::copy_file(engine_path(), copy, fs::copy_options::overwrite_existing);
-    if (!damage.empty()) {
+    if (!model_kind.empty()) {
+        const fs::path shipped = fs::path(ORVALIS_SOURCE_DIR) / "models" / "474" / "474_ncnn.qvm";
         const fs::path model = folder / "models" / "474" / "474_ncnn.qvm";
         fs::create_directories(model.parent_path());
-        std::ofstream out(model, std::ios::binary);
-        if (damage == "garbage") {
-            out << "this is not a network\n";
+        if (model_kind == "shipped") {
+            fs::copy_file(shipped, model);
+        } else if (model_kind == "garbage") {
+            std::ofstream(model, std::ios::binary) << "this is not a network\n";
         } else {
-            std::ifstream shipped(fs::path(ORVALIS_SOURCE_DIR) / "models" / "474" / "474_ncnn.qvm", std::ios::binary);
+            std::ifstream in(shipped, std::ios::binary);
             std::string head(1000, '\0');
-            shipped.read(head.data(), static_cast<std::streamsize>(head.size()));
-            out.write(head.data(), shipped.gcount());
+            in.read(head.data(), static_cast<std::streamsize>(head.size()));
+            std::ofstream(model, std::ios::binary).write(head.data(), in.gcount());
         }
     }
     return copy.string();
@@ -118,7 +130,7 @@ class Transcript : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Transcript, EngineOutputMatches) {
     const transcript t = load(fs::path(ORVALIS_TEST_DATA) / "transcripts" / (GetParam() + ".txt"));
-    const std::string engine = t.no_model ? engine_without_model(GetParam(), t.model_damage) : engine_path();
+    const std::string engine = t.copy_engine ? engine_copy(GetParam(), t.model, t.unicode_folder) : engine_path();
     const std::string launcher = engine_launcher();
     std::string typed = t.input;
     // wine turns a terminal into its console and sets it raw, where the Enter
@@ -126,7 +138,7 @@ TEST_P(Transcript, EngineOutputMatches) {
     if (t.terminal && !launcher.empty()) std::replace(typed.begin(), typed.end(), '\n', '\r');
     const auto run = t.terminal ? test_support::run_engine_on_terminal(engine, typed, 60, launcher)
                                 : test_support::run_engine(engine, t.input, 60, launcher);
-    if (t.no_model) fs::remove_all(fs::path(engine).parent_path());
+    if (t.copy_engine) fs::remove_all(fs::path(engine).parent_path());
 
     SCOPED_TRACE("engine output:\n" + run.output);
     ASSERT_EQ(run.output_lines.size(), t.output.size());
