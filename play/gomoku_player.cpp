@@ -9,4 +9,6 @@ gomoku_player::~gomoku_player() {
     std::fflush(stdout);
 }
 
+void gomoku_player::plan_think(std::int32_t, bool) {}
+
 }  // namespace play

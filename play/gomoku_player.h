@@ -74,6 +74,9 @@ public:
     virtual std::int32_t release_game() = 0;
     /// The profile timer's totals as one line, e.g. "CP0=1.25, CP1=0.5".
     virtual std::string timer_report() = 0;
+    /// Before a think: the time it may take (ms) and whether it searches
+    /// with the threat solver. A player that cannot use them ignores them.
+    virtual void plan_think(std::int32_t think_ms, bool threat_aware);
 };
 
 }  // namespace play

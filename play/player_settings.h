@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "search/search_mode.h"
+
 namespace play {
 
 struct player_settings {
@@ -13,6 +15,8 @@ struct player_settings {
     /// 20 x 20; the search keeps its moves inside this playing area.
     std::int32_t width = 20;
     std::int32_t height = 20;
+    /// How the player searches until told otherwise (plan_think).
+    search::search_mode mode = search::search_mode::threat_aware;
 };
 
 }  // namespace play

@@ -20,7 +20,7 @@ std::unique_ptr<eval::Evaluator> make_network_evaluator(const std::string& name,
 }
 
 player_son::player_son(const player_settings& settings, const evaluator_factory& make_evaluator)
-    : area(search::playing_area::clamped(settings.width, settings.height)) {
+    : area(search::playing_area::clamped(settings.width, settings.height)), mode(settings.mode) {
     evaluator = make_evaluator(name, settings.model_path);
     board = std::make_unique<board_state>();
     create_search_tree();
@@ -34,7 +34,18 @@ player_son::~player_son() {
 
 void player_son::create_search_tree() {
     search = std::make_unique<search::search_tree>(search::make_root(board_state{}, static_cast<std::int8_t>(tree_colour)),
-                                                   evaluator.get(), area.width, area.height);
+                                                   evaluator.get(), area.width, area.height, mode);
+}
+
+void player_son::plan_think(std::int32_t think_ms, bool threat_aware) {
+    const search::search_mode wanted = threat_aware ? search::search_mode::threat_aware : search::search_mode::plain;
+    if (search && wanted != mode) {
+        // The tree's root is the game's position with the side to move.
+        search = std::make_unique<search::search_tree>(search::make_root(*board, to_move), evaluator.get(), area.width,
+                                                       area.height, wanted);
+    }
+    mode = wanted;
+    if (search) search->plan_think(think_ms);
 }
 
 std::int32_t player_son::game_state() const { return board->over ? board->winner : 2; }

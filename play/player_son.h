@@ -58,6 +58,8 @@ public:
     std::int32_t new_game(std::int32_t playouts) override;
     std::int32_t release_game() override;
     std::string timer_report() override;
+    /// Switching the mode starts a fresh tree on the current position.
+    void plan_think(std::int32_t think_ms, bool threat_aware) override;
 
     /// The search, for tools that drive it directly (self-play). Null after
     /// release_game().
@@ -88,6 +90,7 @@ private:
     const char* name = "orvalis";
     /// The announced board: the search chooses only cells inside it.
     search::playing_area area;
+    search::search_mode mode;
 };
 
 }  // namespace play

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "protocol/number_scan.h"
+#include "search/search_mode.h"
 
 namespace protocol {
 namespace {
@@ -93,6 +94,20 @@ command_outcome command_interpreter::info(std::string_view parameters) {
         if (!begins_with_word(parameters, entry.key)) continue;
         const std::int32_t value = parse_info_integer(parameters.substr(entry.key.size()));
         if (entry.setting) *entry.setting = value;
+        return command_outcome::carry_on;
+    }
+    // The search mode applies from the next think on; a manager that does
+    // not know the key never sends it.
+    if (begins_with_word(parameters, "search_mode")) {
+        std::string_view value = parameters.substr(std::string_view("search_mode").size());
+        while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);
+        while (!value.empty() && is_blank(value.back())) value.remove_suffix(1);
+        if (const auto mode = search::mode_named(value)) {
+            session_.threat_search = *mode == search::search_mode::threat_aware;
+        } else {
+            session_.replies().reply("ERROR unknown search mode '%.*s' (plain or threat)", static_cast<int>(value.size()),
+                                     value.data());
+        }
         return command_outcome::carry_on;
     }
     // "folder" is accepted and has no effect; anything else is ignored.

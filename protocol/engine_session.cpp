@@ -58,6 +58,10 @@ void engine_session::think_and_reply() {
     first_think = false;
     stop_rules rules(timeout_turn, handicap_ms);
     timing::CheckpointTimer clock;
+    // The root solver's shares are of the turn itself: the first think's
+    // handicap would leave it nothing, and a forced win or defence found
+    // then is worth the few tenths of the turn it may take.
+    current_player->plan_think(planned_think_ms(think_limits{timeout_turn, time_left, max_memory}, 0.0), threat_search);
 
     std::int32_t x = -1, y = -1;
     bool searched = false;

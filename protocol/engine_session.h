@@ -82,6 +82,8 @@ public:
     std::atomic<std::int32_t> timeout_turn{30000};
     std::atomic<std::int32_t> time_left{1000000000};
     std::atomic<std::int32_t> max_memory{0};
+    /// INFO search_mode: the threat solver beside the tree (default) or not.
+    std::atomic<bool> threat_search{true};
     std::unique_ptr<play::gomoku_player> current_player;
     std::string model_path;
     /// The first think of the process ends earlier (first_think_handicap_ms).

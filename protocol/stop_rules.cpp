@@ -28,6 +28,12 @@ std::int32_t stability_threshold_for(std::int32_t timeout_turn) {
     return std::max(min_stability_threshold, static_cast<std::int32_t>(std::trunc(scaled)));
 }
 
+std::int32_t planned_think_ms(const think_limits& limits, double handicap_ms) {
+    const double by_turn = limits.timeout_turn * turn_share - handicap_ms;
+    const double by_match = limits.time_left * match_share - handicap_ms;
+    return static_cast<std::int32_t>(std::clamp(std::min(by_turn, by_match), 1.0, 1e9));
+}
+
 stop_rules::stop_rules(std::int32_t timeout_turn_at_start, double handicap_ms)
     : stability_threshold_(stability_threshold_for(timeout_turn_at_start)), handicap_ms_(handicap_ms) {}
 

@@ -30,6 +30,10 @@ struct step_report {
     std::int32_t visits = 0;   // the move's visit count
 };
 
+/// The longest a think under `limits` may last before the time rules stop
+/// it, in whole ms (at least 1).
+std::int32_t planned_think_ms(const think_limits& limits, double handicap_ms);
+
 /// `stability_threshold` for a think that starts under `timeout_turn`:
 /// 60 per second of the turn time, at least 1000.
 std::int32_t stability_threshold_for(std::int32_t timeout_turn);

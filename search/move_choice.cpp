@@ -10,23 +10,34 @@ namespace {
 
 std::int32_t child_visits(const tree_edge& edge) { return edge.child ? edge.child->visits : 0; }
 
+bool lost_edge(const tree_edge& edge) { return edge.child && edge.child->proven > 0; }
+
 int edge_cell(const tree_edge& edge) {
     return play::cell_index(play::packed_row(edge.move), play::packed_column(edge.move));
 }
 
 }  // namespace
 
-move_distribution move_weights(const tree_node& node, double temperature) {
+move_distribution move_weights(const tree_node& node, double temperature, bool skip_lost) {
     move_distribution weights{};
+    // Proven losses are left out only while some other move has been
+    // searched: when every searched move is lost, the one searched most
+    // (the longest resistance found) beats a move nobody looked at.
+    if (skip_lost) {
+        skip_lost = false;
+        for (const tree_edge& edge : node.children) skip_lost = skip_lost || (!lost_edge(edge) && child_visits(edge) > 0);
+    }
+    auto counted = [skip_lost](const tree_edge& edge) { return !skip_lost || !lost_edge(edge); };
     if (temperature == 0.0 || 1.0 / temperature >= greedy_inverse_temperature) {
         std::int32_t most_visits = 0;
         for (const tree_edge& edge : node.children) {
-            if (child_visits(edge) > most_visits) most_visits = child_visits(edge);
+            if (counted(edge) && child_visits(edge) > most_visits) most_visits = child_visits(edge);
         }
         int tied = 0;
-        for (const tree_edge& edge : node.children) tied += child_visits(edge) == most_visits;
+        for (const tree_edge& edge : node.children) tied += counted(edge) && child_visits(edge) == most_visits;
         for (const tree_edge& edge : node.children) {
-            if (child_visits(edge) == most_visits) weights[edge_cell(edge)] = 1.0f / static_cast<float>(tied);
+            if (counted(edge) && child_visits(edge) == most_visits)
+                weights[edge_cell(edge)] = 1.0f / static_cast<float>(tied);
         }
         return weights;
     }
@@ -34,6 +45,7 @@ move_distribution move_weights(const tree_node& node, double temperature) {
     std::array<double, play::board_cells> powered{};
     double total = 0.0;
     for (const tree_edge& edge : node.children) {
+        if (!counted(edge)) continue;
         const double x = std::pow(static_cast<double>(child_visits(edge)), exponent);
         powered[edge_cell(edge)] = x;
         total += x;

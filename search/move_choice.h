@@ -16,7 +16,9 @@ using move_distribution = std::array<float, play::board_cells>;
 /// greedy_inverse_temperature: the most visited edges share the mass evenly
 /// (a kept child, moved out, counts as 0 visits). Otherwise in proportion to
 /// visits^(1/T); when no child has a visit the weights are NaN.
-move_distribution move_weights(const tree_node& node, double temperature);
+/// With `skip_lost`, edges whose child is proven won for the opponent are
+/// left out, unless no other edge has a visit.
+move_distribution move_weights(const tree_node& node, double temperature, bool skip_lost = false);
 
 /// The first index at which the running float sum of `weights`, as a double,
 /// exceeds `r`; -1 when none does (all-zero or NaN weights).

@@ -11,8 +11,9 @@ namespace search {
 
 void search_tree::run_playouts(std::int32_t n) {
     std::int32_t counted = 0;
+    if (threat_ && n > 0) prepare_root();
     while (counted < n) {
-        if (run_one_playout()) ++counted;
+        if (threat_ ? run_threat_playout() : run_one_playout()) ++counted;
     }
     eval_cache.trim();
 }
@@ -54,14 +55,20 @@ bool search_tree::run_one_playout() {
 }
 
 bool search_tree::evaluate_leaf(tree_node& leaf) {
-    if (eval::evaluation_array cached = eval_cache.hit(leaf.board.hash)) {
-        leaf.set_evaluation(std::move(cached));
-        return false;
+    bool counted = false;
+    leaf.set_evaluation(fetch_evaluation(leaf, counted));
+    return counted;
+}
+
+eval::evaluation_array search_tree::fetch_evaluation(const tree_node& node, bool& counted) {
+    if (eval::evaluation_array cached = eval_cache.hit(node.board.hash)) {
+        counted = false;
+        return cached;
     }
-    std::vector<eval::evaluation_array> results = evaluator_->Evaluate({leaf.board.cells}, {leaf.to_move});
-    leaf.set_evaluation(std::move(results.front()));
-    eval_cache.insert(leaf.board.hash, leaf.evaluation.get());
-    return true;
+    std::vector<eval::evaluation_array> results = evaluator_->Evaluate({node.board.cells}, {node.to_move});
+    eval_cache.insert(node.board.hash, results.front().get());
+    counted = true;
+    return std::move(results.front());
 }
 
 }  // namespace search

@@ -2,6 +2,8 @@
 // the network was trained to be searched with exactly these.
 #pragma once
 
+#include <cstdint>
+
 namespace search {
 
 /// Weight of the prior term in select_edge.
@@ -14,5 +16,9 @@ inline constexpr float root_noise_concentration = 0.04f;
 inline constexpr float root_noise_weight = 0.25f;
 /// At or above this inverse temperature, move choice is greedy.
 inline constexpr double greedy_inverse_temperature = 100.0;
+/// Visits reported with a certain move (a five, a proven win): far past the
+/// think's stability threshold (60 a second of turn time, at least 1000), so
+/// that the think stops at its next test.
+inline constexpr std::int32_t certain_visits = 1 << 24;
 
 }  // namespace search

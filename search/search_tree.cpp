@@ -4,21 +4,29 @@
 #include <utility>
 
 #include "search/move_choice.h"
+#include "search/search_constants.h"
 
 namespace search {
 
 search_tree::search_tree(std::unique_ptr<tree_node> root, eval::Evaluator* evaluator, std::int32_t area_width,
-                         std::int32_t area_height)
-    : evaluator_(evaluator),
+                         std::int32_t area_height, search_mode mode)
+    : mode_(mode),
+      evaluator_(evaluator),
       area_(playing_area::clamped(area_width, area_height)),
       rng_(static_cast<std::uint32_t>(std::time(nullptr))) {
+    if (mode_ == search_mode::threat_aware) threat_ = std::make_unique<threat_context>(area_);
     set_root(std::move(root));
+}
+
+void search_tree::plan_think(std::int32_t think_ms) {
+    if (threat_) threat_->think_ms = think_ms;
 }
 
 void search_tree::set_root(std::unique_ptr<tree_node> new_root) {
     root_.reset();
     root_ = std::move(new_root);
     root_->parent_edge = nullptr;
+    if (threat_) threat_->reset_to(root_->board);
 }
 
 void search_tree::advance(play::packed_move move) {
@@ -48,9 +56,26 @@ play::packed_move move_at(int index) {
 
 }  // namespace
 
+play::packed_move search_tree::certain_move() const {
+    if (threat_) {
+        const tree_node& root = *root_;
+        if (root.proven > 0 && root.proof_move != no_move) return root.proof_move;
+        for (const tree_edge& edge : root.children) {
+            if (edge.child && edge.child->proven < 0) return edge.move;
+        }
+    }
+    return five_move(root_->board, root_->to_move, area_);
+}
+
 play::packed_move search_tree::choose_move(double temperature, float* share, std::int32_t* visits) {
-    const move_distribution visit_shares = move_weights(*root_, 1.0);
-    const move_distribution weights = move_weights(*root_, temperature);
+    if (const play::packed_move certain = certain_move(); certain != no_move) {
+        if (share != nullptr) *share = 1.0f;
+        if (visits != nullptr) *visits = certain_visits;
+        return certain;
+    }
+    const bool skip_lost = threat_ != nullptr;
+    const move_distribution visit_shares = move_weights(*root_, 1.0, skip_lost);
+    const move_distribution weights = move_weights(*root_, temperature, skip_lost);
     std::random_device entropy;
     std::mt19937 engine(entropy());
     const int index = draw_index(weights, unit_(engine));
@@ -69,7 +94,11 @@ play::packed_move search_tree::choose_move(double temperature, float* share, std
 }
 
 play::packed_move search_tree::choose_and_advance(double temperature) {
-    const move_distribution weights = move_weights(*root_, temperature);
+    if (const play::packed_move certain = certain_move(); certain != no_move) {
+        advance(certain);
+        return certain;
+    }
+    const move_distribution weights = move_weights(*root_, temperature, threat_ != nullptr);
     const play::packed_move move = move_at(draw_index(weights, unit_(rng_)));
     advance(move);
     return move;

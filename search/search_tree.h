@@ -17,6 +17,8 @@
 #include "eval/evaluator.h"
 #include "play/board_state.h"
 #include "search/playing_area.h"
+#include "search/search_mode.h"
+#include "search/threat_context.h"
 #include "search/tree_node.h"
 
 namespace search {
@@ -27,14 +29,21 @@ public:
     /// (each side at most 20) limits the cells the search may choose: the
     /// announced board when the manager's board is smaller than 20 x 20.
     search_tree(std::unique_ptr<tree_node> root, eval::Evaluator* evaluator,
-                std::int32_t area_width = play::board_size, std::int32_t area_height = play::board_size);
+                std::int32_t area_width = play::board_size, std::int32_t area_height = play::board_size,
+                search_mode mode = search_mode::plain);
     search_tree(const search_tree&) = delete;
     search_tree& operator=(const search_tree&) = delete;
 
     /// One search step: playouts until `n` are counted (evaluations served by
     /// the cache are not counted), then trims the cache. n < 1 only trims.
+    /// In the threat-aware mode the first step on a new root runs the root
+    /// solver first; playouts that end on a proven node count.
     /// Exceptions of the evaluator or of allocation pass through.
     void run_playouts(std::int32_t n);
+
+    /// The time the coming think may take, in ms: the root solver takes its
+    /// shares of it. Without a call, default_think_ms.
+    void plan_think(std::int32_t think_ms);
 
     /// Moves the root to the position after `move`, just played on the game
     /// board for the root's side to move. Keeps the child's subtree when the
@@ -48,7 +57,9 @@ public:
 
     /// The move `temperature` picks from the root's visits (0: the most
     /// visited, ties at random), drawn with a freshly seeded engine; the tree
-    /// is unchanged. `share` gets the move's share of the children's visits
+    /// is unchanged. A certain move (certain_move) comes first, reported with
+    /// share 1 and certain_visits; in the threat-aware mode moves proven lost
+    /// are left out while any other is there. `share` gets the move's share of the children's visits
     /// and `visits` its child's visit count (both 0 when the root has no
     /// edges, in which case the move is (0, 0) and must not be played blindly).
     /// Either pointer may be null.
@@ -58,7 +69,15 @@ public:
     /// then advanced to the chosen move.
     play::packed_move choose_and_advance(double temperature);
 
+    /// A move that wins by force from the root: the five to make in either
+    /// mode, and in the threat-aware mode a proven winning move. (-1, -1)
+    /// when there is none.
+    play::packed_move certain_move() const;
+
     const tree_node& root() const { return *root_; }
+    search_mode mode() const { return mode_; }
+    /// Counters of the threat-aware mode; null in the plain mode.
+    const threat_context* threats() const { return threat_.get(); }
     tree_node& root() { return *root_; }
     const playing_area& area() const { return area_; }
 
@@ -71,7 +90,21 @@ private:
     /// Evaluates a leaf through the cache or the evaluator. Returns true when
     /// the evaluator was called (the playout counts).
     bool evaluate_leaf(tree_node& leaf);
+    /// The network's (or the cache's) array for a position; the node is not
+    /// changed. `counted` tells whether the evaluator was called.
+    eval::evaluation_array fetch_evaluation(const tree_node& node, bool& counted);
 
+    // The threat-aware mode (threat_playout.cpp, root_solver.cpp). The threat
+    // board is at the root's position between playouts and follows the
+    // playout's node while it descends.
+    bool run_threat_playout();
+    bool evaluate_threat_leaf(tree_node& leaf);
+    void expand_threat(tree_node& node);
+    void prepare_root();
+    void ensure_root_expanded();
+
+    search_mode mode_;
+    std::unique_ptr<threat_context> threat_;
     std::unique_ptr<tree_node> root_;
     eval::Evaluator* evaluator_;
     playing_area area_;

@@ -6,13 +6,17 @@
 
 namespace search {
 
-tree_edge& select_edge(tree_node& node) {
+namespace {
+
+template <bool skip_lost>
+tree_edge* best_edge(tree_node& node) {
     // The mix of precisions (prior product in float, the rest in double,
     // score rounded to float) is the engine's rule; it decides near-ties.
     const double root_visits = std::sqrt(static_cast<double>(node.visits));
     tree_edge* best = nullptr;
     float best_score = 0.0f;
     for (tree_edge& edge : node.children) {
+        if (skip_lost && edge.child && edge.child->proven > 0) continue;
         const std::int32_t child_visits = edge.child ? edge.child->visits : 0;
         const double exploration = static_cast<double>(c_puct * edge.prior) * root_visits / (child_visits + 1);
         const float score = static_cast<float>(exploration + edge.q);
@@ -21,7 +25,13 @@ tree_edge& select_edge(tree_node& node) {
             best_score = score;
         }
     }
-    return *best;
+    return best;
 }
+
+}  // namespace
+
+tree_edge& select_edge(tree_node& node) { return *best_edge<false>(node); }
+
+tree_edge* select_unproven_edge(tree_node& node) { return best_edge<true>(node); }
 
 }  // namespace search

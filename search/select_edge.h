@@ -12,4 +12,8 @@ namespace search {
 /// first. Precondition: the node has at least one edge.
 tree_edge& select_edge(tree_node& node);
 
+/// select_edge over the edges whose child is not proven won for the opponent
+/// (the mover's proven losses); null when every edge is such a loss.
+tree_edge* select_unproven_edge(tree_node& node);
+
 }  // namespace search

@@ -16,6 +16,12 @@
 // belong to (+1 won, -1 lost, 0 drawn); an edge's `q` is from the point of
 // view of the player making the move.
 //
+// Proofs (the threat-aware search only): `proven` is +1 when the side to move
+// has a forced win from the node, -1 when it has a forced loss, 0 when not
+// known. A proof is exact, whatever the statistics say: a node with a child
+// proven lost is won, a `complete` node whose every child is proven won is
+// lost. The plain search keeps every proof at 0 apart from finished games.
+//
 // Thread rules: none; the tree belongs to one search_tree, used by one thread
 // at a time.
 #pragma once
@@ -31,6 +37,9 @@
 namespace search {
 
 struct tree_node;
+
+/// Off the board: a move that is not there.
+inline constexpr play::packed_move no_move = play::make_packed_move(-1, -1);
 
 struct tree_edge {
     /// `child` has been made (it may since have been moved out, see `kept`).
@@ -63,6 +72,14 @@ struct tree_node {
     bool expanded = false;
     bool evaluated = false;
     bool noised = false;
+    /// +1 proven won, -1 proven lost for `to_move`, 0 unknown (see above).
+    std::int8_t proven = 0;
+    /// The edges hold every move that is not known to lose (a forced
+    /// position's answers, or every empty cell), so that when all of them are
+    /// proven lost, so is the node.
+    bool complete = false;
+    /// A winning move of a node proven won; no_move otherwise.
+    play::packed_move proof_move = no_move;
     tree_edge* parent_edge = nullptr;
     std::vector<tree_edge> children;
     /// Held from set_evaluation until expand, then freed.
@@ -89,6 +106,21 @@ struct tree_node {
     /// edges. Frees the evaluation. Precondition: evaluated or over.
     void expand(const playing_area& area = {});
 
+    /// Like expand, but with one edge for each of `cells` (cell indices of
+    /// empty cells, in any order; repeats are ignored), in row-major order.
+    /// Each edge's prior is its share of the weights over those cells, at
+    /// least `floor`; uniform when their weights sum to nothing. Marks the
+    /// node complete: the caller knows every other move loses.
+    void expand_cells(const std::vector<int>& cells, float floor);
+
+    /// Adds an edge with prior 0 for every empty cell inside `area` that has
+    /// none yet, and marks the node complete.
+    void add_remaining_edges(const playing_area& area);
+
+    /// The edge for (row, column), added with `prior` when missing (which
+    /// may move the edge vector: children are re-linked).
+    tree_edge& edge_for(play::packed_move move, float prior);
+
     /// Mixes Dirichlet noise (concentration alpha, share epsilon) into the
     /// priors and adds edges for pruned empty cells inside `area` whose noise
     /// share reaches expansion_floor; marks the node noised. The gamma source
@@ -103,6 +135,12 @@ struct tree_node {
     /// Sets every child's parent_edge after the edge vector has moved.
     void relink_children();
 };
+
+/// Marks `node` proven (+1 won, -1 lost for its side to move) with that
+/// value, and carries the proof up: a parent with a child proven lost is
+/// proven won; a complete parent whose children are all created and proven
+/// won is proven lost. Stops at the first parent that does not change.
+void prove(tree_node& node, std::int8_t result, play::packed_move winning_move = no_move);
 
 /// The value of a finished position for `to_move`: +1 won, -1 lost, 0 draw.
 float game_result_value(const play::board_state& board, std::int8_t to_move);

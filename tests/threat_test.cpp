@@ -1,9 +1,11 @@
 #include "threat/board.h"
 #include "threat/patterns.h"
+#include "threat/forced_moves.h"
 #include "threat/threat_search.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -123,6 +125,215 @@ TEST(ThreatSolver, DoubleOpenThreeIsAThreatWinButNotAFoursWin) {
     Board answered = base;
     for (int x = 10; x < 14; ++x) answered.place(to_index(x, 10), kWhite);
     EXPECT_LT(solver.find_win(answered, kBlack, ThreatKind::kFoursAndThrees, nullptr), 0);
+}
+
+// A recount from the stones alone, by the rules of the game rather than the
+// tables: the line through `index` read off the board (walls past the edges),
+// then the shape judged by trying every continuation.
+LinePattern slow_pattern(const Board& board, Color color, int direction, int index) {
+    enum { free_cell, own, blocked };
+    int line[9];
+    for (int k = -4; k <= 4; ++k) {
+        const int cell = index + k * kStep[direction];
+        const Cell at = board.at(cell);
+        const Cell mine = color == kBlack ? Cell::kBlackStone : Cell::kWhiteStone;
+        line[k + 4] = k == 0 ? own : at == Cell::kEmpty ? free_cell : at == mine ? own : blocked;
+    }
+    auto five_through_centre = [](const int* l) {
+        int run = 1;
+        for (int i = 3; i >= 0 && l[i] == own; --i) ++run;
+        for (int i = 5; i < 9 && l[i] == own; ++i) ++run;
+        return run >= 5;
+    };
+    // Longest continuation: how many more own stones (0..) reach five, and how many cells do.
+    struct shape {
+        static LinePattern judge(int* l, bool (*five)(const int*)) {
+            if (five(l)) return kFive;
+            int completions = 0;
+            LinePattern best = kDead;
+            for (int i = 0; i < 9; ++i) {
+                if (l[i] != free_cell) continue;
+                l[i] = own;
+                if (five(l)) ++completions;
+                else best = std::max(best, judge(l, five));
+                l[i] = free_cell;
+            }
+            if (completions >= 2) return kOpenFour;
+            if (completions == 1) return kFour;
+            if (best == kOpenFour) return kOpenThree;
+            if (best == kFour) return kThree;
+            if (best == kOpenThree) return kOpenTwo;
+            if (best == kThree) return kTwo;
+            for (int start = 0; start <= 4; ++start) {
+                bool clear = true;
+                for (int i = start; i < start + 5; ++i) clear = clear && l[i] != blocked;
+                if (clear) return kOne;
+            }
+            return kDead;
+        }
+    };
+    return shape::judge(line, +five_through_centre);
+}
+
+TEST(ThreatPatterns, IncrementalCodesMatchASlowRecountAfterRandomPlayAndUndo) {
+    // Square and narrow boards put many cells on edges and in corners; dense
+    // play makes overlines and every shape.
+    const int sides[][2] = {{20, 20}, {15, 15}, {7, 9}, {5, 5}};
+    std::mt19937 rng(2024);
+    for (const auto& side : sides) {
+        for (int game = 0; game < 3; ++game) {
+            Board board(side[0], side[1]);
+            std::vector<int> cells = board.empty_cells();
+            std::shuffle(cells.begin(), cells.end(), rng);
+            const int stones = static_cast<int>(cells.size()) * (game + 1) / 4;
+            for (int i = 0; i < stones; ++i) {
+                // Runs of one colour now and then, so that long lines form.
+                board.place(cells[i], (i / (1 + game)) % 2 == 0 ? kBlack : kWhite);
+                if (i % 7 == 6) {
+                    board.undo();
+                    board.place(cells[i], kBlack);
+                }
+            }
+            for (int undone = 0; undone < stones / 3; ++undone) board.undo();
+            for (int index : board.empty_cells()) {
+                for (Color color : {kBlack, kWhite}) {
+                    for (int d = 0; d < kDirections; ++d) {
+                        ASSERT_EQ(line_pattern(board.line_key(color, d, index)), slow_pattern(board, color, d, index))
+                            << side[0] << "x" << side[1] << " cell " << column_of(index) << "," << row_of(index)
+                            << " direction " << d << " colour " << color;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(ThreatSolver, CounterFourOfTheDefenderDecidesAFoursWin) {
+    // Black's only four is (6,5). White's block at (7,5) is forced.
+    const std::vector<std::string> base = {"",
+                                           "",
+                                           ".........X",
+                                           "........X.",
+                                           "",
+                                           "..OXXX....",
+                                           "",
+                                           "",
+                                           "",
+                                           ""};
+    ThreatSolver solver;
+    // Without more, black's block-free follow-up (7,4) is an open four.
+    Board plain = board_from(base);
+    EXPECT_EQ(solver.find_win(plain, kBlack, ThreatKind::kFoursOnly, nullptr), to_index(6, 5));
+
+    // White's block makes a four down column 7 whose five cell is (7,4): black must block
+    // there, and that block is black's open four, so the win stands.
+    std::vector<std::string> helped = base;
+    helped[6] = ".......O";
+    helped[7] = ".......O";
+    helped[8] = ".......O";
+    helped[9] = ".......X";
+    Board board = board_from(helped);
+    std::vector<int> line;
+    ASSERT_EQ(solver.find_win(board, kBlack, ThreatKind::kFoursOnly, nullptr, &line), to_index(6, 5));
+    ASSERT_GE(line.size(), 3u);
+    EXPECT_EQ(line[1], to_index(7, 5));
+    EXPECT_EQ(line[2], to_index(7, 4));
+
+    // White's block makes a diagonal four whose five cell (6,4) is no four for black:
+    // after black's forced block white moves freely, so there is no win by fours.
+    std::vector<std::string> spoiled = base;
+    spoiled[6] = "........O";
+    spoiled[7] = ".........O";
+    spoiled[8] = "..........O";
+    spoiled[9] = "...........X";
+    Board spoiled_board = board_from(spoiled);
+    EXPECT_LT(solver.find_win(spoiled_board, kBlack, ThreatKind::kFoursOnly, nullptr), 0);
+
+    // A white four already on the board must be blocked first; the block is no four,
+    // so black's attack never starts.
+    Board facing_five = board_from(base);
+    facing_five.place(to_index(13, 14), kBlack);
+    for (int x = 14; x < 18; ++x) facing_five.place(to_index(x, 14), kWhite);
+    EXPECT_LT(solver.find_win(facing_five, kBlack, ThreatKind::kFoursOnly, nullptr), 0);
+    EXPECT_EQ(five_cells(facing_five, kWhite), std::vector<int>{to_index(18, 14)});
+}
+
+std::vector<int> sorted_cells(std::vector<std::pair<int, int>> points) {
+    std::vector<int> cells;
+    for (const auto& [x, y] : points) cells.push_back(to_index(x, y));
+    std::sort(cells.begin(), cells.end());
+    return cells;
+}
+
+TEST(ThreatForcedMoves, FivesBlocksAndTheAnswersToAnOpenThree) {
+    // Our five comes before anything the opponent has.
+    Board win = board_from({"", "", "..XXXX", "", "OOOO"});
+    ForcedMoves forced = forced_moves(win, kBlack);
+    EXPECT_EQ(forced.kind, Forcing::kWinNow);
+    EXPECT_EQ(forced.cells, sorted_cells({{1, 2}, {6, 2}}));
+
+    Board block = board_from({"", "", "..XX", "", "XOOOO"});
+    forced = forced_moves(block, kBlack);
+    EXPECT_EQ(forced.kind, Forcing::kBlockFive);
+    EXPECT_EQ(forced.cells, sorted_cells({{5, 4}}));
+
+    Board two_fives = board_from({"", "", "..XX", "", ".OOOO"});
+    EXPECT_EQ(forced_moves(two_fives, kBlack).kind, Forcing::kLost);
+
+    // A straight open three: only the two cells beside it stop the open four
+    // (a stone one further out leaves the other side open).
+    Board three = board_from({"", "", "", "", "", ".....OOO...."});
+    forced = forced_moves(three, kBlack);
+    EXPECT_EQ(forced.kind, Forcing::kDefendThree);
+    EXPECT_EQ(forced.cells, sorted_cells({{4, 5}, {8, 5}}));
+
+    // A broken three: its gap and both far ends stop it. Our own fours stay too,
+    // and no other cell does.
+    Board broken = board_from({"", "", "", "", "", ".....OO.O....", "", "", "", "", ".OXXX"});
+    forced = forced_moves(broken, kBlack);
+    EXPECT_EQ(forced.kind, Forcing::kDefendThree);
+    EXPECT_EQ(forced.cells, sorted_cells({{4, 5}, {7, 5}, {9, 5}, {5, 10}, {6, 10}}));
+    for (int cell : forced.cells) EXPECT_TRUE(broken.empty(cell));
+    EXPECT_EQ(broken.stone_count(), 7);  // restored
+
+    // Two open threes far apart: no one stone stops both, and we have no four.
+    Board double_three = board_from({"", "", "", "", "", ".....OOO....", "", "", "", "", "", "", "..........O",
+                                     "..........O", "..........O"});
+    forced = forced_moves(double_three, kBlack);
+    EXPECT_EQ(forced.kind, Forcing::kLost);
+    EXPECT_TRUE(forced.cells.empty());
+
+    // Nothing forced in a quiet position.
+    Board quiet = board_from({"", "", "....X", "....O", "...X"});
+    EXPECT_EQ(forced_moves(quiet, kWhite).kind, Forcing::kNone);
+}
+
+TEST(ThreatForcedMoves, DefencesAgainstAWinByFoursAreTheMovesTheSolverCannotBreak) {
+    // White threatens (4,4): a four on row 4 and an open three on column 4.
+    Board board = board_from({"..........",
+                              "..........",
+                              "....O.....",
+                              "....O.....",
+                              "XOOO......",
+                              "..........",
+                              ".........."});
+    ThreatSolver solver;
+    std::vector<int> candidates = board.empty_cells();
+    std::vector<std::pair<int, int>> lost;
+    const std::vector<int> answers =
+        threat_defences(board, kBlack, solver, ThreatKind::kFoursOnly, candidates, 100000,
+                        SearchBudget::Clock::time_point::max(), &lost);
+    // Taking the key cell, or blocking the row or the column's open ends, stops it.
+    EXPECT_NE(std::find(answers.begin(), answers.end(), to_index(4, 4)), answers.end());
+    EXPECT_NE(std::find(answers.begin(), answers.end(), to_index(4, 1)), answers.end());
+    EXPECT_EQ(std::find(answers.begin(), answers.end(), to_index(15, 15)), answers.end());
+    EXPECT_EQ(answers.size() + lost.size(), candidates.size());
+    for (const auto& [move, reply] : lost) {
+        board.place(move, kBlack);
+        EXPECT_GE(solver.find_win(board, kWhite, ThreatKind::kFoursOnly, nullptr), 0);
+        board.undo();
+        EXPECT_TRUE(board.empty(reply) || reply == move);
+    }
 }
 
 }  // namespace

@@ -3,11 +3,15 @@
 //   orvalis-bench [--playouts N] [--growth N] [--model PATH]
 //
 // Each fixed position is searched in steps of 20 playouts (as a think does,
-// trimming the cache after each step) until N playouts are counted. The
-// signature is the total node count of those trees: with the built-in hashed
-// evaluator it is the same in every fresh process, so a change that alters it
-// changes the search's behaviour. Moves are never chosen (that draws from a
-// random device), so nothing random reaches the signature.
+// trimming the cache after each step) until N playouts are counted, once in
+// the plain mode and once in the threat-aware mode. Each mode's signature is
+// the total node count of its trees: with the built-in hashed evaluator it is
+// the same in every fresh process, so a change that alters it changes that
+// mode's behaviour. The plain mode runs first, on a cold cache, the
+// threat-aware mode after the cache is cleared again; the threat solver runs
+// on node budgets only (no clock), so its signature is as fixed. Moves are
+// never chosen (that draws from a random device), so nothing random reaches
+// the signatures.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,10 +23,12 @@
 
 #include "search/eval_cache.h"
 #include "search/search_tree.h"
+#include "search/threat_context.h"
 #include "search/tree_stats.h"
 #include "tools/bench/bench_positions.h"
 #include "tools/bench/hashed_evaluator.h"
 #include "tools/bench/resident_memory.h"
+#include "tools/bench/solver_bench.h"
 
 #if __has_include("eval/qvr_evaluator.h")
 #include "eval/qvr_evaluator.h"
@@ -95,21 +101,33 @@ void grow(search::search_tree& tree, std::int32_t playouts) {
     }
 }
 
-std::int64_t search_positions(eval::Evaluator* evaluator, std::int32_t playouts) {
-    std::printf("\n%-26s %9s %9s %10s %12s %10s %10s\n", "position", "playouts", "seconds", "playouts/s",
-                "evaluations/s", "nodes", "edges");
+// A think budget far beyond any node cap: the solver's clock never binds.
+constexpr std::int32_t unbounded_think_ms = 1'000'000'000;
+
+std::int64_t search_positions(eval::Evaluator* evaluator, std::int32_t playouts, search::search_mode mode) {
+    const bool threats = mode == search::search_mode::threat_aware;
+    std::printf("\n%s mode\n%-26s %9s %9s %10s %12s %10s %10s", std::string(search::mode_name(mode)).c_str(),
+                "position", "playouts", "seconds", "playouts/s", "evaluations/s", "nodes", "edges");
+    std::printf(threats ? " %11s %9s %10s\n" : "\n", "leaf checks", "leaf wins", "solver nodes");
     std::int64_t signature = 0;
     for (const bench::bench_position& position : bench::fixed_positions()) {
         bench::counting_evaluator counter(evaluator);
-        search::search_tree tree(search::make_root(position.board, position.to_move), &counter);
+        search::search_tree tree(search::make_root(position.board, position.to_move), &counter, play::board_size,
+                                 play::board_size, mode);
+        tree.plan_think(unbounded_think_ms);
         const auto start = clock_type::now();
         grow(tree, playouts);
         const double seconds = seconds_since(start);
         const search::tree_counts counts = search::count_tree(tree.root());
         signature += counts.nodes;
-        std::printf("%-26s %9d %9.3f %10.0f %12.0f %10lld %10lld\n", position.name.c_str(), playouts, seconds,
+        std::printf("%-26s %9d %9.3f %10.0f %12.0f %10lld %10lld", position.name.c_str(), playouts, seconds,
                     playouts / seconds, static_cast<double>(counter.positions) / seconds,
                     static_cast<long long>(counts.nodes), static_cast<long long>(counts.edges));
+        if (const search::threat_context* context = tree.threats()) {
+            std::printf(" %11lld %9lld %10lld", static_cast<long long>(context->leaf_checks),
+                        static_cast<long long>(context->leaf_wins), static_cast<long long>(context->solver_nodes));
+        }
+        std::printf("\n");
     }
     return signature;
 }
@@ -188,8 +206,13 @@ int main(int argc, char** argv) {
                 sizeof(play::board_state), sizeof(search::tree_node), sizeof(search::tree_edge));
     std::printf("evaluator: %s\n", chosen.model_path.empty() ? "hashed stand-in (deterministic)" : chosen.model_path.c_str());
 
-    const std::int64_t signature = search_positions(evaluator.get(), chosen.playouts);
-    std::printf("\nsignature (total nodes): %lld\n", static_cast<long long>(signature));
+    const std::int64_t plain = search_positions(evaluator.get(), chosen.playouts, search::search_mode::plain);
+    std::printf("\nplain signature (total nodes): %lld\n", static_cast<long long>(plain));
+    search::eval_cache.clear();
+    const std::int64_t threat = search_positions(evaluator.get(), chosen.playouts, search::search_mode::threat_aware);
+    std::printf("\nthreat signature (total nodes): %lld\n", static_cast<long long>(threat));
+
+    bench::time_solver();
 
     time_trim();
     if (chosen.growth_playouts > 0) memory_growth(evaluator.get(), chosen.growth_playouts);

@@ -79,7 +79,13 @@ game_outcome play_network_game(eval::Evaluator& black, eval::Evaluator& white,
         search::search_tree& tree = *tree_of(to_move);
         tree.run_playouts(options.playouts);
         const bool sampled = outcome.plies < options.sampled_moves;
-        const search::move_distribution shares = search::move_weights(tree.root(), 1.0);
+        // A certain move (a five to make, a proven win) is played whatever the
+        // visits say, and is what the record teaches.
+        search::move_distribution shares = search::move_weights(tree.root(), 1.0);
+        if (const play::packed_move certain = tree.certain_move(); certain != search::no_move) {
+            shares.fill(0.0f);
+            shares[play::cell_index(play::packed_row(certain), play::packed_column(certain))] = 1.0f;
+        }
         // A root without edges (the network pruned every cell) has no move
         // to draw; play the most central empty cell instead.
         play::packed_move move = 0;

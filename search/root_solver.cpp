@@ -1,0 +1,119 @@
+// The root solver of the threat-aware mode: before the first playout on a
+// new root, the threat solver looks for our forced win (by fours, then by
+// threats) and for the opponent's; against the opponent's, every root move
+// is tried and those the solver refutes are proven lost, so only the moves
+// that stop the attack stay in play.
+#include <algorithm>
+#include <chrono>
+
+#include "search/search_tree.h"
+#include "search/threat_constants.h"
+#include "threat/budget.h"
+#include "threat/forced_moves.h"
+
+namespace search {
+namespace {
+
+using clock_type = threat::SearchBudget::Clock;
+
+// The deadline of a part of the think: `percent` of `think_ms` from now.
+clock_type::time_point share_of(std::int32_t think_ms, int percent) {
+    const auto micros = static_cast<std::int64_t>(think_ms) * 10 * percent;
+    return clock_type::now() + std::chrono::microseconds(std::max<std::int64_t>(micros, 0));
+}
+
+}  // namespace
+
+void search_tree::ensure_root_expanded() {
+    tree_node& root = *root_;
+    if (root.expanded || root.board.over) return;
+    if (!root.evaluated) {
+        bool counted = false;
+        eval::evaluation_array array = fetch_evaluation(root, counted);
+        if (root.proven == 0) {
+            ++root.visits;
+            root.set_evaluation(std::move(array));
+        } else {
+            root.evaluation = std::move(array);
+            root.evaluated = true;
+        }
+    }
+    expand_threat(root);
+}
+
+void search_tree::prepare_root() {
+    threat_context& context = *threat_;
+    if (context.root_prepared) return;
+    context.root_prepared = true;
+    tree_node& root = *root_;
+    if (root.board.over) return;
+    ensure_root_expanded();
+    if (root.proven > 0) return;
+
+    const root_solver_budget& budget = default_root_budget;
+    const threat::Color me = threat_colour(root.to_move);
+    const threat::Color opponent = threat::other(me);
+    threat::Board& board = context.board;
+    threat::ThreatSolver& solver = context.solver;
+    auto solve = [&](threat::Color attacker, threat::ThreatKind kind, std::int64_t nodes, int percent,
+                     std::vector<int>* line) {
+        threat::SearchBudget allowance(nodes, share_of(context.think_ms, percent));
+        const int win = solver.find_win(board, attacker, kind, &allowance, line);
+        context.solver_nodes += allowance.nodes();
+        return win;
+    };
+
+    // 1. Our own forced win ends the think: the root is proven won.
+    if (root.proven == 0) {
+        int win = solve(me, threat::ThreatKind::kFoursOnly, budget.own_vcf_nodes, budget.own_vcf_percent, nullptr);
+        if (win < 0) {
+            win = solve(me, threat::ThreatKind::kFoursAndThrees, budget.own_vct_nodes, budget.own_vct_percent, nullptr);
+        }
+        if (win >= 0) {
+            prove(root, 1, engine_move(win));
+            return;
+        }
+    }
+
+    // 2. The opponent's forced win, as if it moved now: by fours, else by threats.
+    std::vector<int> line;
+    threat::ThreatKind kind = threat::ThreatKind::kFoursOnly;
+    int threat_move = solve(opponent, kind, budget.opponent_vcf_nodes, budget.opponent_percent, &line);
+    if (threat_move < 0) {
+        kind = threat::ThreatKind::kFoursAndThrees;
+        threat_move = solve(opponent, kind, budget.opponent_vct_nodes, budget.opponent_percent, &line);
+    }
+    if (threat_move < 0) return;
+
+    // 3. Every root move, the cells of the attack and our fours are tried as
+    //    answers; the refuted ones are proven lost.
+    //    The attack's own cells and our fours come first, then the root
+    //    moves by prior: if the clock runs out, the likeliest are tried.
+    std::vector<int> candidates = line;
+    for (int cell : threat::four_cells(board, me)) candidates.push_back(cell);
+    std::vector<const tree_edge*> by_prior;
+    for (const tree_edge& edge : root.children) by_prior.push_back(&edge);
+    std::stable_sort(by_prior.begin(), by_prior.end(),
+                     [](const tree_edge* a, const tree_edge* b) { return a->prior > b->prior; });
+    for (const tree_edge* edge : by_prior) candidates.push_back(threat_cell(edge->move));
+    std::vector<std::pair<int, int>> refuted;
+    const std::vector<int> answers =
+        threat::threat_defences(board, me, solver, kind, candidates, budget.defence_nodes_each,
+                                share_of(context.think_ms, budget.defence_percent), &refuted);
+    for (int cell : answers) root.edge_for(engine_move(cell), forced_prior_floor);
+    for (const auto& [cell, opponent_win] : refuted) {
+        tree_edge& edge = root.edge_for(engine_move(cell), forced_prior_floor);
+        if (!edge.created) edge.create_child();
+        prove(*edge.child, 1, engine_move(opponent_win));
+    }
+    if (answers.empty()) {
+        // Nothing we tried stops the attack: every move may lose, and the
+        // search picks the one that lasts best; a root whose moves were all
+        // tried is lost.
+        bool all_lost = root.complete;
+        for (const tree_edge& edge : root.children) all_lost = all_lost && edge.child && edge.child->proven > 0;
+        if (all_lost) prove(root, -1);
+    }
+}
+
+}  // namespace search

@@ -1,0 +1,62 @@
+// The threat library's view of the search: a line board that follows the
+// playout from the root down, and the solver with its table.
+//
+// Ownership: one per search_tree in the threat-aware mode, owned by the tree.
+// Thread rules: the tree's (one thread at a time).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "play/board_state.h"
+#include "search/playing_area.h"
+#include "threat/board.h"
+#include "threat/threat_search.h"
+
+namespace search {
+
+/// The threat board's colour for an engine colour (+1 black, -1 white).
+constexpr threat::Color threat_colour(std::int8_t colour) { return colour > 0 ? threat::kBlack : threat::kWhite; }
+/// The threat board's cell for an engine move, and back.
+constexpr int threat_cell(play::packed_move move) {
+    return threat::to_index(play::packed_column(move), play::packed_row(move));
+}
+constexpr play::packed_move engine_move(int threat_index) {
+    return play::make_packed_move(threat::row_of(threat_index), threat::column_of(threat_index));
+}
+/// Engine cell indices (row * 20 + column) of threat board cells.
+std::vector<int> engine_cells(const std::vector<int>& threat_cells);
+
+/// The engine's move that makes five for `colour` on `board` inside `area`,
+/// or no_move-like (-1, -1) when there is none. Scans every cell: for the
+/// root only.
+play::packed_move five_move(const play::board_state& board, std::int8_t colour, const playing_area& area);
+
+struct threat_context {
+    explicit threat_context(const playing_area& area);
+
+    /// Sets the board to `position` (between playouts: the root's).
+    void reset_to(const play::board_state& position);
+    /// Plays a playout's step; undo_playout takes back every such step.
+    void place(play::packed_move move, std::int8_t colour);
+    void undo_playout();
+
+    threat::Board board;
+    threat::ThreatSolver solver;
+    /// The root solver has run on the current root.
+    bool root_prepared = false;
+    /// Think time the root solver takes its shares of, in ms.
+    std::int32_t think_ms;
+
+    // Counters for the bench tool and the tests.
+    std::int64_t leaf_checks = 0;
+    std::int64_t leaf_wins = 0;
+    std::int64_t solver_nodes = 0;
+
+private:
+    int side_width_;
+    int side_height_;
+    int placed_ = 0;
+};
+
+}  // namespace search
