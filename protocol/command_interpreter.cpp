@@ -1,6 +1,7 @@
 #include "protocol/command_interpreter.h"
 
 #include <array>
+#include <string>
 #include <vector>
 
 #include "protocol/number_scan.h"
@@ -102,7 +103,9 @@ command_outcome command_interpreter::info(std::string_view parameters) {
         std::string_view value = parameters.substr(std::string_view("search_mode").size());
         while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);
         while (!value.empty() && is_blank(value.back())) value.remove_suffix(1);
-        if (const auto mode = search::mode_named(value)) {
+        std::string name(value);
+        for (char& c : name) c = lower(c);
+        if (const auto mode = search::mode_named(name)) {
             session_.threat_search = *mode == search::search_mode::threat_aware;
         } else {
             session_.replies().reply("ERROR unknown search mode '%.*s' (plain or threat)", static_cast<int>(value.size()),

@@ -162,6 +162,30 @@ TEST(Player, SearchStaysInsideASmallBoard) {
     EXPECT_LT(y, 15);
 }
 
+TEST(Player, ThinkPlanSwitchesTheSearchModeOnTheGamesPosition) {
+    made_player made = make_player();
+    player_son& player = *made.player;
+    ASSERT_EQ(player.tree()->mode(), search::search_mode::threat_aware);
+    player.make_move(3, 3);
+    player.make_move(4, 4);
+    player.plan_think(500, false);
+    ASSERT_EQ(player.tree()->mode(), search::search_mode::plain);
+    // The fresh tree stands on the game's position with its side to move.
+    EXPECT_EQ(std::memcmp(player.tree()->root().board.cells, player.get_board()->cells, play::board_cells), 0);
+    EXPECT_EQ(player.tree()->root().to_move, player.side_to_move());
+    std::int32_t x = -1, y = -1, visits = 0;
+    float win_rate = 0.0f, share = 0.0f;
+    player.search_step(20, x, y, win_rate, share, visits);
+    EXPECT_TRUE(player.is_free(x, y));
+    // The same mode again keeps the tree and what it has searched.
+    const std::int32_t searched = player.tree()->root().visits;
+    player.plan_think(500, false);
+    EXPECT_EQ(player.tree()->root().visits, searched);
+    player.plan_think(500, true);
+    EXPECT_EQ(player.tree()->mode(), search::search_mode::threat_aware);
+    EXPECT_EQ(player.make_move(x, y), 2);
+}
+
 TEST(Player, NewGameStartsAfreshButKeepsTheCacheCounter) {
     search_testing::clear_process_cache();
     auto [player, evaluator] = make_player();

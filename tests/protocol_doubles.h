@@ -69,6 +69,8 @@ struct player_log {
     std::function<scripted_step(int)> script = [](int) { return scripted_step{}; };
     /// Thrown from search_step when set.
     std::string search_failure;
+    /// plan_think calls: think time (ms) and whether the threat search is on.
+    std::vector<std::pair<std::int32_t, bool>> plans;
 };
 
 class player_double final : public play::gomoku_player {
@@ -114,6 +116,7 @@ public:
     std::int32_t new_game(std::int32_t) override { return 0; }
     std::int32_t release_game() override { return 0; }
     std::string timer_report() override { return {}; }
+    void plan_think(std::int32_t think_ms, bool threat_aware) override { log_.plans.emplace_back(think_ms, threat_aware); }
 
 private:
     player_log& log_;

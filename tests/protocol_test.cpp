@@ -224,6 +224,26 @@ TEST_F(Interpreter, InfoSetsLimitsSilently) {
     EXPECT_EQ(session_.max_memory, -2147483647 - 1);
 }
 
+TEST_F(Interpreter, InfoSearchModeReachesTheNextThinkAndABadNameIsRefused) {
+    run({"START 20", "INFO timeout_turn 2000"});
+    run({"BEGIN"});
+    ASSERT_EQ(log_.plans.size(), 1u);
+    // The solver's share is of the turn, not cut by the first think's handicap.
+    EXPECT_EQ(log_.plans.back(), std::make_pair(1800, true));
+    int column = 10;
+    log_.script = [&column](int) { return scripted_step{column, 10}; };
+    EXPECT_EQ(run({"INFO search_mode plain", "TURN 1,1"}), (lines{"10,10"}));
+    EXPECT_FALSE(log_.plans.back().second);
+    column = 11;
+    EXPECT_EQ(run({"INFO SEARCH_MODE   Threat  ", "TURN 2,2"}), (lines{"11,10"}));
+    EXPECT_TRUE(log_.plans.back().second);
+    EXPECT_EQ(run({"INFO search_mode fast"}), (lines{"ERROR unknown search mode 'fast' (plain or threat)"}));
+    EXPECT_EQ(run({"INFO search_mode"}), (lines{"ERROR unknown search mode '' (plain or threat)"}));
+    column = 12;
+    run({"TURN 3,3"});
+    EXPECT_TRUE(log_.plans.back().second);
+}
+
 TEST_F(Interpreter, AModelThatCannotLoadLeavesNoGameAndIsTriedAgain) {
     model_failure_ = "/opt/engine/models/474/474_ncnn.qvm: file not found";
     EXPECT_EQ(run({"START 20"}), (lines{"ERROR cannot load the model: /opt/engine/models/474/474_ncnn.qvm: file not found"}));

@@ -1,0 +1,212 @@
+// The threat-aware search: forced expansions, exact proofs, the root solver,
+// and the move choice around them (and the plain mode's five).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "search/search_constants.h"
+#include "search/search_tree.h"
+#include "search/threat_constants.h"
+#include "search/threat_context.h"
+#include "search_test_support.h"
+#include "threat/threat_search.h"
+
+namespace {
+
+using search::search_mode;
+using search::search_tree;
+using search_testing::scripted_evaluator;
+
+// Engine boards drawn as rows of text (row 0 first): 'X' is the side to
+// move, 'O' the opponent; the side to move is black.
+play::board_state board_of(const std::vector<std::string>& rows) {
+    play::board_state board;
+    for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+        for (int column = 0; column < static_cast<int>(rows[row].size()); ++column) {
+            const char c = rows[row][column];
+            if (c == 'X') play::put_stone(board, play::black, play::make_packed_move(row, column));
+            if (c == 'O') play::put_stone(board, play::white, play::make_packed_move(row, column));
+        }
+    }
+    return board;
+}
+
+std::vector<play::packed_move> edge_moves(const search::tree_node& node) {
+    std::vector<play::packed_move> moves;
+    for (const search::tree_edge& edge : node.children) moves.push_back(edge.move);
+    std::sort(moves.begin(), moves.end());
+    return moves;
+}
+
+// (x, y) as the manager writes it.
+play::packed_move xy(int x, int y) { return play::make_packed_move(y, x); }
+
+std::vector<play::packed_move> sorted(std::vector<play::packed_move> moves) {
+    std::sort(moves.begin(), moves.end());
+    return moves;
+}
+
+class ThreatSearch : public ::testing::Test {
+protected:
+    void SetUp() override { search_testing::clear_process_cache(); }
+
+    std::unique_ptr<search_tree> tree_for(const play::board_state& board, search_mode mode = search_mode::threat_aware,
+                                          int side = 20) {
+        auto tree = std::make_unique<search_tree>(search::make_root(board, play::black), &evaluator, side, side, mode);
+        tree->plan_think(1'000'000);  // node caps only: the same result on any machine
+        return tree;
+    }
+
+    scripted_evaluator evaluator;
+};
+
+TEST_F(ThreatSearch, ForcedPositionsExpandToTheirAnswersOnly) {
+    // The opponent's four: its block is the only move.
+    auto four = tree_for(board_of({"", "", "..XX", "", "XOOOO"}));
+    four->run_playouts(2);
+    ASSERT_TRUE(four->root().expanded);
+    EXPECT_EQ(edge_moves(four->root()), std::vector<play::packed_move>{xy(5, 4)});
+    EXPECT_TRUE(four->root().complete);
+
+    // A broken open three: its gap, its two far ends, and our own fours.
+    auto three = tree_for(board_of({"", "", "", "", "", ".....OO.O....", "", "", "", "", ".OXXX"}));
+    three->run_playouts(2);
+    EXPECT_EQ(edge_moves(three->root()), sorted({xy(4, 5), xy(7, 5), xy(9, 5), xy(5, 10), xy(6, 10)}));
+    for (const search::tree_edge& edge : three->root().children) EXPECT_GE(edge.prior, search::forced_prior_floor);
+
+    // Deeper in the tree too: after any move that leaves the four standing
+    // the reply is forced, and the playouts find the five.
+    auto deep = tree_for(board_of({"", "", "", "", "", ".....XXX", "", "", "", "", "", "", "", "", "OO"}));
+    deep->run_playouts(200);
+    EXPECT_EQ(deep->root().proven, 1);
+    const play::packed_move win = deep->certain_move();
+    EXPECT_TRUE(win == xy(4, 5) || win == xy(8, 5)) << play::packed_column(win) << "," << play::packed_row(win);
+}
+
+TEST_F(ThreatSearch, AFiveIsPlayedInBothModesWhateverTheNetworkThinks) {
+    // Our four and the opponent's four; the network gives the five no weight
+    // and loves the block.
+    const play::board_state board = board_of({"X", "X", "X", "X", "", "", "", "", "", "O", "O", "O", "O"});
+    for (search_mode mode : {search_mode::plain, search_mode::threat_aware}) {
+        search_testing::clear_process_cache();
+        evaluator.weights.fill(1.0f);
+        evaluator.weights[play::cell_index(4, 0)] = 0.0f;
+        evaluator.weights[play::cell_index(8, 0)] = 1000.0f;
+        auto tree = tree_for(board, mode, 15);
+        tree->run_playouts(40);
+        float share = 0.0f;
+        std::int32_t visits = 0;
+        EXPECT_EQ(tree->choose_move(0.0, &share, &visits), xy(0, 4)) << search::mode_name(mode);
+        EXPECT_EQ(share, 1.0f);
+        EXPECT_EQ(visits, search::certain_visits);
+        EXPECT_EQ(tree->choose_and_advance(1.0), xy(0, 4));
+        EXPECT_TRUE(tree->root().board.over);
+    }
+}
+
+TEST_F(ThreatSearch, ProofsBackUpExactlyAndOnlyFromCompleteNodes) {
+    auto tree = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
+    search::tree_node& root = tree->root();
+    root.evaluation = std::make_unique<float[]>(eval::evaluation_size);
+    root.expand_cells({play::cell_index(3, 3), play::cell_index(4, 4)}, 0.0f);
+    ASSERT_TRUE(root.complete);
+    for (search::tree_edge& edge : root.children) edge.create_child();
+    search::tree_node& first = *root.children[0].child;
+    search::tree_node& second = *root.children[1].child;
+
+    search::prove(first, 1);  // the opponent wins after our first move
+    EXPECT_EQ(root.proven, 0);
+    search::prove(second, 1);
+    EXPECT_EQ(root.proven, -1);
+    EXPECT_EQ(root.value, -1.0f);
+
+    // One child lost for the opponent is a win for us, with its move.
+    auto other = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
+    search::tree_node& other_root = other->root();
+    search::tree_edge& only = other_root.edge_for(xy(2, 2), 0.5f);
+    other_root.edge_for(xy(6, 6), 0.5f);
+    other_root.children[0].create_child();
+    search::prove(*other_root.children[0].child, -1);
+    EXPECT_EQ(other_root.proven, 1);
+    EXPECT_EQ(other_root.proof_move, only.move);
+    EXPECT_EQ(other->certain_move(), xy(2, 2));
+
+    // A node that may have more moves than its edges is not lost when they are.
+    auto partial = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
+    search::tree_node& partial_root = partial->root();
+    partial_root.edge_for(xy(1, 1), 1.0f).create_child();
+    ASSERT_FALSE(partial_root.complete);
+    search::prove(*partial_root.children[0].child, 1);
+    EXPECT_EQ(partial_root.proven, 0);
+}
+
+TEST_F(ThreatSearch, AMoveProvenLostIsNeverChosenWhileAnotherStands) {
+    // The opponent threatens (4,4): a four on row 4 and an open three on
+    // column 4. The network loves a far corner and thinks everything wins.
+    const play::board_state board = board_of({"", "", "....O", "....O", "XOOO", "", "", "", "", "", "", "", "", "", "",
+                                              "", "", "", "", "........X"});
+    evaluator.weights.fill(0.001f);
+    evaluator.weights[play::cell_index(19, 19)] = 100.0f;
+    evaluator.weights[play::cell_index(0, 19)] = 100.0f;
+    evaluator.value = 0.9f;
+    auto tree = tree_for(board);
+    tree->run_playouts(300);
+    const play::packed_move chosen = tree->choose_move(0.0, nullptr, nullptr);
+    for (const search::tree_edge& edge : tree->root().children) {
+        if (edge.move == chosen) {
+            ASSERT_TRUE(edge.child);
+            EXPECT_LE(edge.child->proven, 0);
+        }
+        // The corners lose to the threat, and the search knows it.
+        if (edge.move == xy(19, 19) || edge.move == xy(19, 0)) {
+            ASSERT_TRUE(edge.child);
+            EXPECT_EQ(edge.child->proven, 1);
+        }
+    }
+    // The chosen move really stops the win by fours.
+    threat::Board check;
+    for (int cell = 0; cell < play::board_cells; ++cell) {
+        if (board.cells[cell] != play::empty) {
+            check.place(threat::to_index(cell % 20, cell / 20), search::threat_colour(board.cells[cell]));
+        }
+    }
+    check.place(search::threat_cell(chosen), threat::kBlack);
+    threat::ThreatSolver solver;
+    EXPECT_LT(solver.find_win(check, threat::kWhite, threat::ThreatKind::kFoursOnly, nullptr), 0)
+        << play::packed_column(chosen) << "," << play::packed_row(chosen);
+}
+
+TEST_F(ThreatSearch, OurWinByFoursEndsTheThinkAtOnce) {
+    // (4,4) makes a four on row 4 and an open three on column 4.
+    auto tree = tree_for(board_of({"", "", "....X", "....X", "OXXX", "", "", "", "", "", "", "", "", "", "", "", "", "",
+                                   "", "...O....O"}));
+    tree->run_playouts(20);
+    EXPECT_EQ(tree->root().proven, 1);
+    EXPECT_LE(evaluator.calls, 1);  // the root's own evaluation at most
+    float share = 0.0f;
+    std::int32_t visits = 0;
+    EXPECT_EQ(tree->choose_move(0.0, &share, &visits), xy(4, 4));
+    EXPECT_EQ(share, 1.0f);
+    EXPECT_EQ(visits, search::certain_visits);
+    // Playouts on a proven root count without growing the tree.
+    const int calls = evaluator.calls;
+    tree->run_playouts(100);
+    EXPECT_EQ(evaluator.calls, calls);
+}
+
+TEST_F(ThreatSearch, ABoardSmallerThanTwentyHasItsEdgeWhereTheManagerSaysSo) {
+    // On a board 14 wide, a four against the right edge (column 13) has one five
+    // cell; on 20 x 20 the same stones make an open four.
+    const play::board_state board = board_of({"", "", "", "", "", "", "", "", "", "", "..........OOOO", "", "XX"});
+    auto small = tree_for(board, search_mode::threat_aware, 14);
+    small->run_playouts(2);
+    EXPECT_EQ(edge_moves(small->root()), std::vector<play::packed_move>{xy(9, 10)});
+    EXPECT_EQ(small->root().proven, 0);
+    auto large = tree_for(board, search_mode::threat_aware, 20);
+    large->run_playouts(2);
+    EXPECT_EQ(large->root().proven, -1);
+}
+
+}  // namespace
