@@ -31,6 +31,11 @@ public:
     /// list for no boards. May throw what the inference library throws.
     virtual std::vector<evaluation_array> Evaluate(std::vector<const std::int8_t*> boards,
                                                    std::vector<std::int8_t> sides) = 0;
+
+    /// The board the manager announced: cells with column >= width or
+    /// row >= height are off the board, and an evaluator that can show the
+    /// network so does. 20 x 20 until told; sizes are clamped to 1..20.
+    virtual void set_board_size(std::int32_t width, std::int32_t height);
 };
 
 }  // namespace eval

@@ -26,15 +26,19 @@ constexpr int opponent_plane = 1;
 constexpr int empty_plane = 2;
 
 // One position as three planes seen from the side to move; every float is
-// written, and any cell that is neither side's stone counts as empty.
-void encode_position(const std::int8_t* board, std::int8_t side, float* planes) {
+// written, any cell on the board that is neither side's stone counts as
+// empty, and a cell off the board (column >= width or row >= height) is 0.0
+// in every plane.
+void encode_position(const std::int8_t* board, std::int8_t side, std::int32_t width, std::int32_t height,
+                     float* planes) {
     for (int cell = 0; cell < board_cells; ++cell) {
+        const bool on_board = cell % board_columns < width && cell / board_columns < height;
         const std::int8_t stone = board[cell];
-        const bool own = stone == side;
-        const bool opponent = stone == -side;
+        const bool own = on_board && stone == side;
+        const bool opponent = on_board && stone == -side;
         planes[own_plane * board_cells + cell] = own ? 1.0f : 0.0f;
         planes[opponent_plane * board_cells + cell] = opponent ? 1.0f : 0.0f;
-        planes[empty_plane * board_cells + cell] = (own || opponent) ? 0.0f : 1.0f;
+        planes[empty_plane * board_cells + cell] = (!on_board || own || opponent) ? 0.0f : 1.0f;
     }
 }
 
@@ -72,7 +76,7 @@ std::vector<evaluation_array> QvrEvaluator::Evaluate(std::vector<const std::int8
     auto batch = std::make_unique<float[]>(count * floats_per_position);
     for (std::size_t i = 0; i < count; ++i) {
         float scratch[floats_per_position];
-        encode_position(boards[i], sides[i], scratch);
+        encode_position(boards[i], sides[i], board_width, board_height, scratch);
         std::copy(scratch, scratch + floats_per_position, batch.get() + i * floats_per_position);
     }
 
@@ -101,6 +105,11 @@ std::vector<evaluation_array> QvrEvaluator::Evaluate(std::vector<const std::int8
     }
     timing::profile_timer.lap(checkpoint_evaluation);
     return results;
+}
+
+void QvrEvaluator::set_board_size(std::int32_t width, std::int32_t height) {
+    board_width = std::clamp<std::int32_t>(width, 1, board_columns);
+    board_height = std::clamp<std::int32_t>(height, 1, board_rows);
 }
 
 }  // namespace eval

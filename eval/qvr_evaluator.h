@@ -49,6 +49,12 @@ public:
     std::vector<evaluation_array> Evaluate(std::vector<const std::int8_t*> boards,
                                            std::vector<std::int8_t> sides) override;
 
+    /// Cells off the announced board get all three planes 0.0: what the
+    /// network sees past the edge of a 20 x 20 board (the convolutions' zero
+    /// padding), so a 15 x 15 board has its real edge. 20 x 20 is encoded
+    /// exactly as before.
+    void set_board_size(std::int32_t width, std::int32_t height) override;
+
 private:
     std::unique_ptr<qvr::ModelBase> model;
     std::string name;
@@ -57,6 +63,8 @@ private:
     std::vector<std::string> input_names;
     std::vector<std::string> output_names;
     qvr::TShape input_shape;
+    std::int32_t board_width = 20;
+    std::int32_t board_height = 20;
 };
 
 }  // namespace eval

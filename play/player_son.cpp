@@ -22,6 +22,7 @@ std::unique_ptr<eval::Evaluator> make_network_evaluator(const std::string& name,
 player_son::player_son(const player_settings& settings, const evaluator_factory& make_evaluator)
     : area(search::playing_area::clamped(settings.width, settings.height)), mode(settings.mode) {
     evaluator = make_evaluator(name, settings.model_path);
+    evaluator->set_board_size(area.width, area.height);
     board = std::make_unique<board_state>();
     create_search_tree();
 }

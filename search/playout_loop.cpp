@@ -15,7 +15,7 @@ void search_tree::run_playouts(std::int32_t n) {
     while (counted < n) {
         if (threat_ ? run_threat_playout() : run_one_playout()) ++counted;
     }
-    eval_cache.trim();
+    cache_->trim();
 }
 
 bool search_tree::run_one_playout() {
@@ -36,7 +36,7 @@ bool search_tree::run_one_playout() {
         }
         // 3. Root noise, once per root.
         if (node == root_.get() && root_noise && !node->noised) {
-            node->add_root_noise(root_noise_concentration, root_noise_weight, area_);
+            noise_root(*node);
         }
         // 4. No edges (a network that pruned every cell, or a full area): the
         //    visits stay raised but nothing is backed up.
@@ -61,12 +61,13 @@ bool search_tree::evaluate_leaf(tree_node& leaf) {
 }
 
 eval::evaluation_array search_tree::fetch_evaluation(const tree_node& node, bool& counted) {
-    if (eval::evaluation_array cached = eval_cache.hit(node.board.hash)) {
+    const std::uint64_t key = node.board.hash ^ cache_salt_;
+    if (eval::evaluation_array cached = cache_->hit(key)) {
         counted = false;
         return cached;
     }
     std::vector<eval::evaluation_array> results = evaluator_->Evaluate({node.board.cells}, {node.to_move});
-    eval_cache.insert(node.board.hash, results.front().get());
+    cache_->insert(key, results.front().get());
     counted = true;
     return std::move(results.front());
 }

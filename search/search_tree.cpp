@@ -11,15 +11,44 @@ namespace search {
 search_tree::search_tree(std::unique_ptr<tree_node> root, eval::Evaluator* evaluator, std::int32_t area_width,
                          std::int32_t area_height, search_mode mode)
     : mode_(mode),
+      cache_salt_(0),
       evaluator_(evaluator),
       area_(playing_area::clamped(area_width, area_height)),
       rng_(static_cast<std::uint32_t>(std::time(nullptr))) {
+    if (area_.width != play::board_size || area_.height != play::board_size) {
+        // splitmix64's finaliser of the size: any fixed, well-mixed value does.
+        std::uint64_t z = 0x9e3779b97f4a7c15ULL * static_cast<std::uint64_t>(area_.width * 64 + area_.height);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        cache_salt_ = z ^ (z >> 31);
+    }
     if (mode_ == search_mode::threat_aware) threat_ = std::make_unique<threat_context>(area_);
     set_root(std::move(root));
 }
 
 void search_tree::plan_think(std::int32_t think_ms) {
     if (threat_) threat_->think_ms = think_ms;
+}
+
+void search_tree::seed(std::uint64_t seed) {
+    std::seed_seq sequence{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32)};
+    rng_.seed(sequence);
+    noise_engine_.emplace(static_cast<std::uint32_t>(rng_()));
+}
+
+void search_tree::noise_root(tree_node& node) {
+    if (!noise_engine_) {
+        node.add_root_noise(root_noise_concentration, root_noise_weight, area_);
+        return;
+    }
+    std::gamma_distribution<float> gamma(root_noise_concentration, 1.0f);
+    std::vector<float> draws;
+    for (int row = 0; row < area_.height; ++row) {
+        for (int column = 0; column < area_.width; ++column) {
+            if (node.board.cells[play::cell_index(row, column)] == play::empty) draws.push_back(gamma(*noise_engine_));
+        }
+    }
+    node.mix_root_noise(draws, root_noise_weight, area_);
 }
 
 void search_tree::set_root(std::unique_ptr<tree_node> new_root) {

@@ -3,7 +3,8 @@
 //
 // Ownership: the tree owns its root (and through it every node); the
 // evaluator is borrowed from the player and must outlive the tree. Results of
-// the evaluator go through the process-wide eval_cache.
+// the evaluator go through the process-wide eval_cache, or through a cache
+// the caller lends (use_cache), which must outlive the tree.
 //
 // Thread rules: not safe for concurrent use. The player calls it from one
 // thread at a time (the front-end's main thread for advance, its worker
@@ -12,10 +13,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "eval/evaluator.h"
 #include "play/board_state.h"
+#include "search/eval_cache.h"
 #include "search/playing_area.h"
 #include "search/search_mode.h"
 #include "search/threat_context.h"
@@ -44,6 +47,17 @@ public:
     /// The time the coming think may take, in ms: the root solver takes its
     /// shares of it. Without a call, default_think_ms.
     void plan_think(std::int32_t think_ms);
+
+    /// Evaluations go through `cache` from now on instead of the process-wide
+    /// one: a cache is keyed by the position alone, so two networks searching
+    /// in one process must not share one.
+    void use_cache(evaluation_cache& cache) { cache_ = &cache; }
+
+    /// Draws every random choice of this tree (choose_and_advance and root
+    /// noise) from engines seeded with `seed`, so that a tool's game can be
+    /// played again. Without it the engine's seeding stands (the calendar
+    /// time; root noise from a process-wide source).
+    void seed(std::uint64_t seed);
 
     /// Moves the root to the position after `move`, just played on the game
     /// board for the root's side to move. Keeps the child's subtree when the
@@ -103,7 +117,15 @@ private:
     void prepare_root();
     void ensure_root_expanded();
 
+    /// Root noise for the node, from the tree's own source once seeded.
+    void noise_root(tree_node& node);
+
     search_mode mode_;
+    evaluation_cache* cache_ = &eval_cache;
+    /// Mixed into the cache key on boards smaller than 20 x 20, whose
+    /// evaluations differ (the network sees their edge): 0 on 20 x 20.
+    std::uint64_t cache_salt_;
+    std::optional<std::mt19937> noise_engine_;
     std::unique_ptr<threat_context> threat_;
     std::unique_ptr<tree_node> root_;
     eval::Evaluator* evaluator_;

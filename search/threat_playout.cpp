@@ -59,7 +59,7 @@ bool search_tree::run_threat_playout() {
             }
         }
         if (node == root_.get() && root_noise && !node->noised) {
-            node->add_root_noise(root_noise_concentration, root_noise_weight, area_);
+            noise_root(*node);
         }
         if (node->children.empty()) return true;
         // 3. Descend past the moves proven to lose. When all the edges lose,

@@ -72,6 +72,32 @@ TEST(EvalQvrEvaluator, EncodesFromTheSideToMove) {
     EXPECT_EQ(results[3][1], code(kOpponentCode));
 }
 
+TEST(EvalQvrEvaluator, CellsOffASmallBoardAreZeroInEveryPlane) {
+    eval::QvrEvaluator evaluator("orvalis", encoding_model_path());
+    std::vector<std::int8_t> board(kCells, 0);
+    board[3 * 20 + 4] = 1;
+    board[14 * 20 + 14] = -1;
+    const auto on_twenty = evaluator.Evaluate({board.data()}, {1});
+    evaluator.set_board_size(15, 15);
+    const auto on_fifteen = evaluator.Evaluate({board.data()}, {1});
+    for (int cell = 0; cell < kCells; ++cell) {
+        const bool off = cell % 20 >= 15 || cell / 20 >= 15;
+        ASSERT_EQ(on_fifteen[0][cell], off ? code(0.0f) : on_twenty[0][cell]) << cell;
+    }
+    EXPECT_EQ(on_fifteen[0][3 * 20 + 4], code(kOwnCode));
+    EXPECT_EQ(on_fifteen[0][14 * 20 + 14], code(kOpponentCode));
+    // A rectangle: 20 columns, 8 rows.
+    evaluator.set_board_size(20, 8);
+    const auto wide = evaluator.Evaluate({board.data()}, {1});
+    EXPECT_EQ(wide[0][7 * 20 + 19], code(kEmptyCode));
+    EXPECT_EQ(wide[0][8 * 20 + 0], code(0.0f));
+    EXPECT_EQ(wide[0][14 * 20 + 14], code(0.0f));
+    // Back to 20 x 20 (and sizes past it), byte for byte the first encoding.
+    evaluator.set_board_size(25, 20);
+    const auto again = evaluator.Evaluate({board.data()}, {1});
+    for (int cell = 0; cell <= kCells; ++cell) ASSERT_EQ(again[0][cell], on_twenty[0][cell]);
+}
+
 // With two positions the second one's block starts at float 1200 and its
 // results come from floats 400..799 of output 0 and float 1 of output 1,
 // whatever the outputs are named.

@@ -162,6 +162,14 @@ TEST(Player, SearchStaysInsideASmallBoard) {
     EXPECT_LT(y, 15);
 }
 
+TEST(Player, TheEvaluatorIsToldTheAnnouncedBoard) {
+    made_player small = make_player(15, 12);
+    EXPECT_EQ(small.evaluator->width, 15);
+    EXPECT_EQ(small.evaluator->height, 12);
+    made_player large = make_player();
+    EXPECT_EQ(large.evaluator->width, 20);
+}
+
 TEST(Player, ThinkPlanSwitchesTheSearchModeOnTheGamesPosition) {
     made_player made = make_player();
     player_son& player = *made.player;

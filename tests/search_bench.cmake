@@ -4,4 +4,4 @@ set(ORVALIS_BENCH_SIGNATURE 59806)
 set(ORVALIS_THREAT_BENCH_SIGNATURE 40010)
 add_test(NAME bench_signature COMMAND orvalis-bench --growth 0)
 set_tests_properties(bench_signature PROPERTIES
-  PASS_REGULAR_EXPRESSION "plain signature \\(total nodes\\): ${ORVALIS_BENCH_SIGNATURE}\n(.|\n)*threat signature \\(total nodes\\): ${ORVALIS_THREAT_BENCH_SIGNATURE}\n")
+  PASS_REGULAR_EXPRESSION "plain signature \\(total nodes\\): ${ORVALIS_BENCH_SIGNATURE}\n.*threat signature \\(total nodes\\): ${ORVALIS_THREAT_BENCH_SIGNATURE}\n")

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "search/eval_cache.h"
+#include "search/search_tree.h"
+#include "search_test_support.h"
 
 namespace {
 
@@ -125,6 +127,70 @@ TEST(EvalCacheTrim, ProcessCacheHoldsTenThousand) {
     EXPECT_EQ(cache.size(), search::cache_capacity);
     cache.trim();
     EXPECT_EQ(cache.size(), search::cache_capacity);
+}
+
+TEST(EvalCacheOwners, TwoNetworksWithTheirOwnCachesNeverSeeEachOthersValues) {
+    search_testing::clear_process_cache();
+    search_testing::scripted_evaluator first, second;
+    first.value = 0.5f;
+    second.value = -0.25f;
+    evaluation_cache first_cache, second_cache;
+    const play::board_state board = search_testing::board_with({{play::black, search_testing::at(9, 9)}});
+    search::search_tree a(search::make_root(board, play::white), &first);
+    a.use_cache(first_cache);
+    a.run_playouts(50);
+    // The second network searches the same positions after the first: every
+    // leaf is its own evaluation, none is the first's.
+    search::search_tree b(search::make_root(board, play::white), &second);
+    b.use_cache(second_cache);
+    b.run_playouts(50);
+    EXPECT_EQ(second.calls, 50);
+    EXPECT_EQ(second_cache.total_hits(), first_cache.total_hits());
+    EXPECT_EQ(second_cache.size(), first_cache.size());
+    EXPECT_FLOAT_EQ(b.root().value, -0.25f);
+    EXPECT_EQ(search::eval_cache.size(), 0u);  // the process's cache was never used
+    // A shared cache would have served the first network's values.
+    search::search_tree shared(search::make_root(board, play::white), &second);
+    shared.use_cache(first_cache);
+    shared.run_playouts(10);
+    EXPECT_FLOAT_EQ(shared.root().value, 0.5f);
+}
+
+TEST(EvalCacheOwners, ASmallerBoardKeepsItsOwnEntries) {
+    // The network sees a small board's edge, so the same stones evaluate
+    // differently there: the entries must not be shared.
+    search_testing::clear_process_cache();
+    search_testing::scripted_evaluator evaluator;
+    const play::board_state board = search_testing::board_with({{play::black, search_testing::at(5, 5)}});
+    search::search_tree large(search::make_root(board, play::white), &evaluator);
+    large.run_playouts(1);
+    search::search_tree small(search::make_root(board, play::white), &evaluator, 15, 15);
+    small.run_playouts(1);
+    EXPECT_EQ(evaluator.calls, 2);
+    EXPECT_EQ(search::eval_cache.size(), 2u);
+    // Another 15 x 15 tree finds its root where the first one left it.
+    const std::uint32_t hits = search::eval_cache.total_hits();
+    search::search_tree small_again(search::make_root(board, play::white), &evaluator, 15, 15);
+    small_again.run_playouts(1);
+    EXPECT_EQ(search::eval_cache.total_hits(), hits + 1);
+}
+
+TEST(EvalCacheOwners, SeededTreesDrawTheSameNoiseAndMoves) {
+    search_testing::scripted_evaluator evaluator;
+    const play::board_state board = search_testing::board_with({{play::black, search_testing::at(9, 9)}});
+    auto priors_and_move = [&](std::uint64_t seed) {
+        evaluation_cache cache;
+        search::search_tree tree(search::make_root(board, play::white), &evaluator);
+        tree.use_cache(cache);
+        tree.root_noise = true;
+        tree.seed(seed);
+        tree.run_playouts(30);
+        std::vector<float> priors;
+        for (const search::tree_edge& edge : tree.root().children) priors.push_back(edge.prior);
+        return std::make_pair(priors, tree.choose_and_advance(1.0));
+    };
+    EXPECT_EQ(priors_and_move(7), priors_and_move(7));
+    EXPECT_NE(priors_and_move(7).first, priors_and_move(8).first);
 }
 
 }  // namespace

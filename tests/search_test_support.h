@@ -25,6 +25,14 @@ public:
 
     int calls = 0;
     std::vector<std::int8_t> sides_seen;
+    /// The board size the evaluator was told.
+    std::int32_t width = 20;
+    std::int32_t height = 20;
+
+    void set_board_size(std::int32_t new_width, std::int32_t new_height) override {
+        width = new_width;
+        height = new_height;
+    }
 
     scripted_evaluator() { weights.fill(1.0f); }
 

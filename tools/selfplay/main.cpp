@@ -116,8 +116,15 @@ int generate(const command_line& args) {
         long positions = 0;
         for (long game = 0; game < games; ++game) {
             std::mt19937_64 rng(mix(mix(seed) ^ (static_cast<std::uint64_t>(chunk) << 20) ^ static_cast<std::uint64_t>(game)));
-            auto outcome = selfplay::play_network_game(*evaluator, *evaluator, selfplay::random_opening(options, rng),
-                                                       options, true);
+            const auto opening = selfplay::random_opening(options, rng);
+            // The game's searches draw from the same seed, and start from a
+            // cache of their own (hits are not counted as playouts, so a
+            // warm cache changes the trees): a resumed run plays the same games.
+            game_options seeded = options;
+            seeded.search_seed = rng() | 1;
+            search::evaluation_cache cache;
+            const selfplay::network_player player{*evaluator, cache};
+            auto outcome = selfplay::play_network_game(player, player, opening, seeded, true);
             for (auto& entry : outcome.records) {
                 entry.game = static_cast<std::uint16_t>(game);
                 const auto bytes = selfplay::serialize(entry);
@@ -145,15 +152,24 @@ int match(const command_line& args) {
     const game_options options = options_from(args, 4, false);
     const long pairs = (args.number("games", 100) + 1) / 2;
     std::mt19937_64 rng(mix(static_cast<std::uint64_t>(args.number("seed", 1))));
+    // The searches' seeds come from a stream of their own, so the openings
+    // stay those of earlier runs with the same --seed.
+    std::mt19937_64 search_rng(mix(mix(static_cast<std::uint64_t>(args.number("seed", 1)))));
 
+    // Each network keeps its own cache: a shared one would hand one
+    // network's values to the other whenever they meet the same position.
+    search::evaluation_cache cache_a, cache_b;
+    const selfplay::network_player player_a{*model_a, cache_a}, player_b{*model_b, cache_b};
     double score = 0, squares = 0;
     long wins = 0, draws = 0, losses = 0, played = 0;
     for (long pair = 0; pair < pairs; ++pair) {
         const auto opening = selfplay::random_opening(options, rng);
         for (int a_is_black = 1; a_is_black >= 0; --a_is_black) {
-            eval::Evaluator& black = a_is_black ? *model_a : *model_b;
-            eval::Evaluator& white = a_is_black ? *model_b : *model_a;
-            const auto outcome = selfplay::play_network_game(black, white, opening, options, false);
+            game_options seeded = options;
+            seeded.search_seed = search_rng() | 1;
+            const selfplay::network_player& black = a_is_black ? player_a : player_b;
+            const selfplay::network_player& white = a_is_black ? player_b : player_a;
+            const auto outcome = selfplay::play_network_game(black, white, opening, seeded, false);
             const int a_colour = a_is_black ? play::black : play::white;
             const double result = outcome.winner == 0 ? 0.5 : (outcome.winner == a_colour ? 1.0 : 0.0);
             (result == 1.0 ? wins : result == 0.5 ? draws : losses) += 1;

@@ -14,11 +14,17 @@ constexpr int opening_link = 2;
 constexpr int centre_jitter = 2;
 
 std::unique_ptr<search::search_tree> make_tree(const play::board_state& board, std::int8_t to_move,
-                                               eval::Evaluator& evaluator, bool root_noise) {
-    auto tree = std::make_unique<search::search_tree>(search::make_root(board, to_move), &evaluator);
-    tree->root_noise = root_noise;
+                                               const network_player& player, const game_options& options,
+                                               std::uint64_t seed_salt) {
+    auto tree = std::make_unique<search::search_tree>(search::make_root(board, to_move), &player.evaluator);
+    tree->root_noise = options.root_noise;
+    tree->use_cache(player.cache);
+    if (options.search_seed != 0) tree->seed(options.search_seed ^ seed_salt);
     return tree;
 }
+
+// Keeps the two trees of a game on different random streams.
+constexpr std::uint64_t white_seed_salt = 0x9e3779b97f4a7c15ULL;
 
 /// The first empty cell nearest the centre: the move of a root without edges.
 play::packed_move nearest_empty(const play::board_state& board) {
@@ -59,7 +65,7 @@ std::vector<std::pair<int, int>> random_opening(const game_options& options, std
     return placed;
 }
 
-game_outcome play_network_game(eval::Evaluator& black, eval::Evaluator& white,
+game_outcome play_network_game(const network_player& black, const network_player& white,
                                const std::vector<std::pair<int, int>>& opening, const game_options& options,
                                bool record) {
     play::board_state board;
@@ -69,9 +75,9 @@ game_outcome play_network_game(eval::Evaluator& black, eval::Evaluator& white,
         to_move = static_cast<std::int8_t>(-to_move);
     }
 
-    const bool shared = &black == &white;
-    auto black_tree = make_tree(board, to_move, black, options.root_noise);
-    auto white_tree = shared ? nullptr : make_tree(board, to_move, white, options.root_noise);
+    const bool shared = &black.evaluator == &white.evaluator && &black.cache == &white.cache;
+    auto black_tree = make_tree(board, to_move, black, options, 0);
+    auto white_tree = shared ? nullptr : make_tree(board, to_move, white, options, white_seed_salt);
     auto tree_of = [&](std::int8_t colour) { return colour == play::black || shared ? black_tree.get() : white_tree.get(); };
 
     game_outcome outcome;

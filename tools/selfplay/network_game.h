@@ -2,8 +2,8 @@
 // engine's search as it plays, with root noise and a temperature for the
 // first moves so that games differ.
 //
-// Thread rules: one game at a time per process (the evaluation cache is
-// process-wide and unguarded).
+// Thread rules: one game at a time per process (the evaluation caches are
+// unguarded).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "eval/evaluator.h"
+#include "search/eval_cache.h"
 #include "tools/selfplay/visit_records.h"
 
 namespace selfplay {
@@ -22,6 +23,18 @@ struct game_options {
     int max_opening_stones = 4;
     int opening_radius = 3;           // opening stones lie this close to a point near the centre
     bool root_noise = true;
+    /// Seeds every random choice of the game's searches (move draws, root
+    /// noise), so that the game can be played again; 0 keeps the engine's
+    /// own seeding.
+    std::uint64_t search_seed = 0;
+};
+
+/// A player of a network game: its evaluator and the cache its searches use.
+/// Two different networks must not share a cache (it is keyed by the
+/// position alone); the cache must outlive the game.
+struct network_player {
+    eval::Evaluator& evaluator;
+    search::evaluation_cache& cache;
 };
 
 struct game_outcome {
@@ -34,8 +47,8 @@ struct game_outcome {
 std::vector<std::pair<int, int>> random_opening(const game_options& options, std::mt19937_64& rng);
 
 /// Plays from `opening` to the end. `black` and `white` may be the same
-/// evaluator (then one tree serves both sides).
-game_outcome play_network_game(eval::Evaluator& black, eval::Evaluator& white,
+/// player (then one tree serves both sides).
+game_outcome play_network_game(const network_player& black, const network_player& white,
                                const std::vector<std::pair<int, int>>& opening, const game_options& options,
                                bool record);
 

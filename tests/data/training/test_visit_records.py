@@ -61,6 +61,12 @@ def main():
     before = os.path.getmtime(files[0])
     subprocess.run(command, check=True)
     assert os.path.getmtime(files[0]) == before
+
+    # The same seed plays the same games again (a stopped run resumes to them).
+    again = os.path.join(scratch, "again")
+    subprocess.run(command[:command.index("--out") + 1] + [again] + command[command.index("--out") + 2:], check=True)
+    with open(files[0], "rb") as first, open(os.path.join(again, os.path.basename(files[0])), "rb") as second:
+        assert first.read() == second.read(), "a second run with the same seed played other games"
     print("ok: %d records" % len(records))
 
 
