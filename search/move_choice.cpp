@@ -1,5 +1,6 @@
 #include "search/move_choice.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "search/search_constants.h"
@@ -20,12 +21,18 @@ int edge_cell(const tree_edge& edge) {
 
 move_distribution move_weights(const tree_node& node, double temperature, bool skip_lost) {
     move_distribution weights{};
-    // Proven losses are left out only while some other move has been
-    // searched: when every searched move is lost, the one searched most
-    // (the longest resistance found) beats a move nobody looked at.
+    // Proven losses are left out only while another move has been searched
+    // about as much: in a lost position the search proves the natural moves
+    // lost one by one and then tries the rest, and a move it has barely
+    // looked at is no better a bet than the loss that took longest to prove
+    // (the longest resistance found).
     if (skip_lost) {
-        skip_lost = false;
-        for (const tree_edge& edge : node.children) skip_lost = skip_lost || (!lost_edge(edge) && child_visits(edge) > 0);
+        std::int32_t best_open = 0, best_lost = 0;
+        for (const tree_edge& edge : node.children) {
+            std::int32_t& best = lost_edge(edge) ? best_lost : best_open;
+            best = std::max(best, child_visits(edge));
+        }
+        skip_lost = best_open > 0 && static_cast<std::int64_t>(best_open) * lost_resistance_ratio >= best_lost;
     }
     auto counted = [skip_lost](const tree_edge& edge) { return !skip_lost || !lost_edge(edge); };
     if (temperature == 0.0 || 1.0 / temperature >= greedy_inverse_temperature) {

@@ -17,7 +17,8 @@ using move_distribution = std::array<float, play::board_cells>;
 /// (a kept child, moved out, counts as 0 visits). Otherwise in proportion to
 /// visits^(1/T); when no child has a visit the weights are NaN.
 /// With `skip_lost`, edges whose child is proven won for the opponent are
-/// left out, unless no other edge has a visit.
+/// left out, unless no other edge has at least 1/lost_resistance_ratio of
+/// the visits of the most visited lost one.
 move_distribution move_weights(const tree_node& node, double temperature, bool skip_lost = false);
 
 /// The first index at which the running float sum of `weights`, as a double,

@@ -16,6 +16,12 @@ inline constexpr float root_noise_concentration = 0.04f;
 inline constexpr float root_noise_weight = 0.25f;
 /// At or above this inverse temperature, move choice is greedy.
 inline constexpr double greedy_inverse_temperature = 100.0;
+/// A move not proven lost is preferred to a proven loss only when it has at
+/// least 1/4 of that loss's visits. Given, not tuned: it keeps a barely
+/// searched move from replacing the best resistance in a lost position (a
+/// loss seen in play: a quiet move with 3 visits chosen over a block with
+/// 178, after which the opponent won by fours at once).
+inline constexpr std::int64_t lost_resistance_ratio = 4;
 /// Visits reported with a certain move (a five, a proven win): far past the
 /// think's stability threshold (60 a second of turn time, at least 1000), so
 /// that the think stops at its next test.

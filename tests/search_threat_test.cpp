@@ -178,6 +178,24 @@ TEST_F(ThreatSearch, AMoveProvenLostIsNeverChosenWhileAnotherStands) {
         << play::packed_column(chosen) << "," << play::packed_row(chosen);
 }
 
+TEST_F(ThreatSearch, ALostPositionKeepsTheLongestResistanceOverABarelySearchedMove) {
+    auto tree = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
+    search::tree_node& root = tree->root();
+    for (play::packed_move move : {xy(1, 1), xy(2, 2), xy(3, 3)}) root.edge_for(move, 0.3f).create_child();
+    root.children[0].child->visits = 178;  // proven lost after a long fight
+    search::prove(*root.children[0].child, 1);
+    root.children[1].child->visits = 40;  // proven lost quickly
+    search::prove(*root.children[1].child, 1);
+    root.children[2].child->visits = 3;  // not proven, hardly searched
+    float share = 0.0f;
+    EXPECT_EQ(tree->choose_move(0.0, &share, nullptr), xy(1, 1));
+    EXPECT_NEAR(share, 178.0f / 221.0f, 1e-6f);
+    // Searched about as much as the loss, the open move is the better bet.
+    root.children[2].child->visits = 60;
+    EXPECT_EQ(tree->choose_move(0.0, &share, nullptr), xy(3, 3));
+    EXPECT_EQ(share, 1.0f);
+}
+
 TEST_F(ThreatSearch, OurWinByFoursEndsTheThinkAtOnce) {
     // (4,4) makes a four on row 4 and an open three on column 4.
     auto tree = tree_for(board_of({"", "", "....X", "....X", "OXXX", "", "", "", "", "", "", "", "", "", "", "", "", "",

@@ -85,4 +85,17 @@ private:
 /// Zobrist key of a stone; the board hash is the xor over all its stones.
 uint64_t stone_hash(int index, Color color);
 
+/// Calls visit(index) for each empty cell near the stones (Board::area_near_stones), row by row:
+/// every cell where a threat of either side can be.
+template <typename Visit>
+void for_each_empty_near_stones(const Board& board, Visit visit) {
+    const Board::Area area = board.area_near_stones();
+    for (int y = area.y0; y <= area.y1; ++y) {
+        for (int x = area.x0; x <= area.x1; ++x) {
+            const int index = to_index(x, y);
+            if (board.empty(index)) visit(index);
+        }
+    }
+}
+
 }  // namespace threat

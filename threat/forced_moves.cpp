@@ -8,17 +8,6 @@
 namespace threat {
 namespace {
 
-template <typename Visit>
-void for_each_empty_near_stones(const Board& board, Visit visit) {
-    const Board::Area area = board.area_near_stones();
-    for (int y = area.y0; y <= area.y1; ++y) {
-        for (int x = area.x0; x <= area.x1; ++x) {
-            const int index = to_index(x, y);
-            if (board.empty(index)) visit(index);
-        }
-    }
-}
-
 bool has_flex_four_cell(const Board& board, Color color) {
     bool found = false;
     for_each_empty_near_stones(board, [&](int index) {
@@ -47,19 +36,7 @@ std::vector<int> three_defences(Board& board, Color me) {
     // union of those windows holds every candidate, and each is then tried.
     std::array<bool, kCells> marked{};
     std::vector<int> candidates;
-    for (int cell : flex) {
-        const CellThreat threat = cell_threat(board, opponent, cell);
-        for (int d = 0; d < kDirections; ++d) {
-            if (threat.lines[d] < kFour) continue;
-            for (int k = -kFrame; k <= kFrame; ++k) {
-                const int spot = cell + k * kStep[d];
-                if (board.empty(spot) && !marked[spot]) {
-                    marked[spot] = true;
-                    candidates.push_back(spot);
-                }
-            }
-        }
-    }
+    for (int cell : flex) add_four_line_cells(board, opponent, cell, marked, candidates);
     std::vector<int> defences;
     for (int cell : candidates) {
         if (cell_threat(board, me, cell).makes_four()) continue;  // added with the fours below

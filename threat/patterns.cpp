@@ -114,6 +114,23 @@ std::array<LinePattern, 1 << 16> line_pattern_table = [] {
 }();
 }  // namespace detail
 
+void add_four_line_cells(const Board& board, Color color, int cell, std::array<bool, kCells>& marked,
+                         std::vector<int>& cells) {
+    if (!marked[cell]) cells.push_back(cell);
+    marked[cell] = true;
+    const CellThreat threat = cell_threat(board, color, cell);
+    for (int d = 0; d < kDirections; ++d) {
+        if (threat.lines[d] < kFour) continue;
+        for (int k = -kFrame; k <= kFrame; ++k) {
+            const int spot = cell + k * kStep[d];
+            if (board.empty(spot) && !marked[spot]) {
+                marked[spot] = true;
+                cells.push_back(spot);
+            }
+        }
+    }
+}
+
 int five_cell_on_lines(const Board& board, Color color, int index) {
     for (int d = 0; d < kDirections; ++d) {
         for (int k = -kFrame; k <= kFrame; ++k) {

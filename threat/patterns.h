@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace threat {
 
@@ -88,5 +89,11 @@ inline CellThreat cell_threat(const Board& board, Color color, int index) {
 /// the four line windows through index); used to find the cell that answers a four.
 /// Returns the cell, or -1 when there is none.
 int five_cell_on_lines(const Board& board, Color color, int index);
+
+/// Appends `cell` and then every empty cell within four steps of it on the lines where `color`
+/// makes a four or more there, each once (as `marked` records): the only cells where a stone can
+/// spoil that four. Used to answer an open four or double four to come.
+void add_four_line_cells(const Board& board, Color color, int cell, std::array<bool, kCells>& marked,
+                         std::vector<int>& cells);
 
 }  // namespace threat

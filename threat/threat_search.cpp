@@ -23,17 +23,6 @@ struct ThreatMove {
     int priority;
 };
 
-// Visits the empty cells where a threat of either side can be (near the stones).
-template <typename Visit>
-void for_each_empty(const Board& board, Visit visit) {
-    const Board::Area area = board.area_near_stones();
-    for (int y = area.y0; y <= area.y1; ++y) {
-        for (int x = area.x0; x <= area.x1; ++x) {
-            const int index = to_index(x, y);
-            if (board.empty(index)) visit(index);
-        }
-    }
-}
 
 }  // namespace
 
@@ -49,7 +38,7 @@ ThreatSolver::~ThreatSolver() = default;
 
 std::vector<int> five_cells(const Board& board, Color color) {
     std::vector<int> cells;
-    for_each_empty(board, [&](int index) {
+    for_each_empty_near_stones(board, [&](int index) {
         if (cell_threat(board, color, index).makes_five()) cells.push_back(index);
     });
     return cells;
@@ -57,7 +46,7 @@ std::vector<int> five_cells(const Board& board, Color color) {
 
 std::vector<int> flex_four_cells(const Board& board, Color color) {
     std::vector<int> cells;
-    for_each_empty(board, [&](int index) {
+    for_each_empty_near_stones(board, [&](int index) {
         if (cell_threat(board, color, index).makes_flex_four()) cells.push_back(index);
     });
     return cells;
@@ -145,7 +134,7 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     int five = -1;
     int defender_five = -1;
     int defender_five_count = 0;
-    for_each_empty(board, [&](int index) {
+    for_each_empty_near_stones(board, [&](int index) {
         if (five >= 0) return;
         if (cell_threat(board, defender, index).makes_five()) {
             defender_five = index;
@@ -233,7 +222,7 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
     std::vector<int> fives;
     std::vector<int> flex;
     std::vector<int> defender_fours;
-    for_each_empty(board, [&](int index) {
+    for_each_empty_near_stones(board, [&](int index) {
         const CellThreat threat = cell_threat(board, attacker, index);
         if (threat.makes_five()) {
             fives.push_back(index);
@@ -254,21 +243,7 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
         // Any stone on the lines of an open-four cell, within reach of its five, may spoil it;
         // so may any four of ours, which the attacker must answer first.
         std::array<bool, kCells> marked{};
-        for (int cell : flex) {
-            if (!marked[cell]) replies.push_back(cell);
-            marked[cell] = true;
-            const CellThreat threat = cell_threat(board, attacker, cell);
-            for (int d = 0; d < kDirections; ++d) {
-                if (threat.lines[d] < kFour) continue;
-                for (int k = -kFrame; k <= kFrame; ++k) {
-                    const int spot = cell + k * kStep[d];
-                    if (board.empty(spot) && !marked[spot]) {
-                        marked[spot] = true;
-                        replies.push_back(spot);
-                    }
-                }
-            }
-        }
+        for (int cell : flex) add_four_line_cells(board, attacker, cell, marked, replies);
         for (int index : defender_fours) {
             if (!marked[index]) replies.push_back(index);
         }

@@ -1,6 +1,6 @@
 // orvalis-bench: search speed, memory and a behaviour signature.
 //
-//   orvalis-bench [--playouts N] [--growth N] [--model PATH]
+//   orvalis-bench [--playouts N] [--growth N] [--model PATH [--profile FILE]]
 //
 // Each fixed position is searched in steps of 20 playouts (as a think does,
 // trimming the cache after each step) until N playouts are counted, once in
@@ -29,6 +29,7 @@
 #include "tools/bench/hashed_evaluator.h"
 #include "tools/bench/resident_memory.h"
 #include "tools/bench/solver_bench.h"
+#include "tools/bench/think_profile.h"
 
 #if __has_include("eval/qvr_evaluator.h")
 #include "eval/qvr_evaluator.h"
@@ -49,6 +50,9 @@ struct options {
     std::int32_t playouts = default_playouts;
     std::int32_t growth_playouts = default_growth_playouts;
     std::string model_path;
+    std::string profile_path;
+    std::int32_t profile_playouts = 400;
+    std::int32_t profile_think_ms = 900;
 };
 
 double seconds_since(clock_type::time_point start) {
@@ -57,10 +61,13 @@ double seconds_since(clock_type::time_point start) {
 
 [[noreturn]] void usage(int status) {
     std::fprintf(status == 0 ? stdout : stderr,
-                 "usage: orvalis-bench [--playouts N] [--growth N] [--model PATH]\n"
+                 "usage: orvalis-bench [--playouts N] [--growth N] [--model PATH [--profile FILE]]\n"
                  "  --playouts N   playouts per fixed position (default %d)\n"
                  "  --growth N     playouts of the memory-growth run, 0 to skip (default %d)\n"
-                 "  --model PATH   search with this model file instead of the hashed stand-in\n",
+                 "  --model PATH   search with this model file instead of the hashed stand-in\n"
+                 "  --profile FILE with --model: time inside and outside the evaluator over the\n"
+                 "                 positions of FILE (tactics suite format), both modes\n"
+                 "  --profile-playouts N, --profile-think-ms MS  (default 400, 900)\n",
                  default_playouts, default_growth_playouts);
     std::exit(status);
 }
@@ -78,6 +85,12 @@ options parse(int argc, char** argv) {
             parsed.growth_playouts = std::atoi(value);
         } else if (flag == "--model") {
             parsed.model_path = value;
+        } else if (flag == "--profile") {
+            parsed.profile_path = value;
+        } else if (flag == "--profile-playouts") {
+            parsed.profile_playouts = std::atoi(value);
+        } else if (flag == "--profile-think-ms") {
+            parsed.profile_think_ms = std::atoi(value);
         } else {
             usage(2);
         }
@@ -205,6 +218,14 @@ int main(int argc, char** argv) {
     std::printf("records: board_state %zu B, tree_node %zu B (+ its edge vector), tree_edge %zu B\n",
                 sizeof(play::board_state), sizeof(search::tree_node), sizeof(search::tree_edge));
     std::printf("evaluator: %s\n", chosen.model_path.empty() ? "hashed stand-in (deterministic)" : chosen.model_path.c_str());
+
+    if (!chosen.profile_path.empty()) {
+        if (chosen.model_path.empty()) usage(2);
+        return bench::profile_thinks(evaluator.get(), chosen.profile_path, chosen.profile_playouts,
+                                     chosen.profile_think_ms)
+                   ? 0
+                   : 1;
+    }
 
     const std::int64_t plain = search_positions(evaluator.get(), chosen.playouts, search::search_mode::plain);
     std::printf("\nplain signature (total nodes): %lld\n", static_cast<long long>(plain));
