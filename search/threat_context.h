@@ -28,7 +28,7 @@ constexpr play::packed_move engine_move(int threat_index) {
 std::vector<int> engine_cells(const std::vector<int>& threat_cells);
 
 /// The engine's move that makes five for `colour` on `board` inside `area`,
-/// or no_move-like (-1, -1) when there is none. Scans every cell: for the
+/// or no_move when there is none. Scans every cell: for the
 /// root only.
 play::packed_move five_move(const play::board_state& board, std::int8_t colour, const playing_area& area);
 
