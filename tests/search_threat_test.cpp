@@ -125,12 +125,12 @@ TEST_F(ThreatSearch, ProofsBackUpExactlyAndOnlyFromCompleteNodes) {
     // One child lost for the opponent is a win for us, with its move.
     auto other = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
     search::tree_node& other_root = other->root();
-    search::tree_edge& only = other_root.edge_for(xy(2, 2), 0.5f);
-    other_root.edge_for(xy(6, 6), 0.5f);
+    other_root.edge_for(xy(2, 2), 0.5f);
+    other_root.edge_for(xy(6, 6), 0.5f);  // may move the first edge: hold no reference across it
     other_root.children[0].create_child();
     search::prove(*other_root.children[0].child, -1);
     EXPECT_EQ(other_root.proven, 1);
-    EXPECT_EQ(other_root.proof_move, only.move);
+    EXPECT_EQ(other_root.proof_move, xy(2, 2));
     EXPECT_EQ(other->certain_move(), xy(2, 2));
 
     // A node that may have more moves than its edges is not lost when they are.
