@@ -23,8 +23,8 @@ inline constexpr std::int32_t default_think_ms = 1000;
 /// as node caps (the caps bind in tools, which search without a clock).
 /// Measured: with shares of 5, 5, 3 (each) and 7 percent and 3,000 nodes a
 /// defence, the engine lost 17 of 67 games to its plain mode at 1 s a move;
-/// in 15 of them the first sign was an opponent's win by threes that took
-/// the solver 5,000 to 940,000 nodes to find (it runs about 355,000 nodes a
+/// in 16 of them the first sign was an opponent's win by threes that took
+/// the solver 5,700 to 970,000 nodes to find (it runs about 355,000 nodes a
 /// second, orvalis-bench), too deep for those shares. The engine's thinks
 /// mostly stop long before the turn ends (about 350 ms of 1 s), so the
 /// shares below give the threat searches the time instead.
