@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "engine_process.h"
+#include "expected_output.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ namespace fs = std::filesystem;
 
 const fs::path kTranscripts = fs::path(ORVALIS_TEST_DATA) / "teacher_transcripts";
 
-struct expected_line {
-    std::string text;
-    bool pattern = false;
-};
+using test_support::expected_line;
 
 struct transcript {
     std::string input;
@@ -54,15 +52,7 @@ TEST_P(TeacherTranscript, TeacherOutputMatches) {
     const transcript t = load(kTranscripts / (GetParam() + ".txt"));
     const auto run = test_support::run_engine(ORVALIS_TEACHER_PATH, t.input);
     SCOPED_TRACE("teacher output:\n" + run.output);
-    ASSERT_EQ(run.output_lines.size(), t.output.size());
-    for (std::size_t i = 0; i < t.output.size(); ++i) {
-        if (t.output[i].pattern)
-            EXPECT_TRUE(std::regex_match(run.output_lines[i], std::regex(t.output[i].text)))
-                << "line " << i + 1 << ": " << run.output_lines[i] << " !~ " << t.output[i].text;
-        else
-            EXPECT_EQ(run.output_lines[i], t.output[i].text) << "line " << i + 1;
-    }
-    EXPECT_EQ(run.exit_status, t.exit_status);
+    test_support::expect_output(run, t.output, t.exit_status);
 }
 
 INSTANTIATE_TEST_SUITE_P(Teacher, TeacherTranscript, ::testing::ValuesIn(transcript_names()),

@@ -28,15 +28,13 @@
 #include <regex>
 
 #include "engine_process.h"
+#include "expected_output.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct expected_line {
-    std::string text;
-    bool pattern = false;
-};
+using test_support::expected_line;
 
 struct transcript {
     std::string input;
@@ -141,15 +139,7 @@ TEST_P(Transcript, EngineOutputMatches) {
     if (t.copy_engine) fs::remove_all(fs::path(engine).parent_path());
 
     SCOPED_TRACE("engine output:\n" + run.output);
-    ASSERT_EQ(run.output_lines.size(), t.output.size());
-    for (std::size_t i = 0; i < t.output.size(); ++i) {
-        if (t.output[i].pattern)
-            EXPECT_TRUE(std::regex_match(run.output_lines[i], std::regex(t.output[i].text)))
-                << "line " << i + 1 << ": " << run.output_lines[i] << " !~ " << t.output[i].text;
-        else
-            EXPECT_EQ(run.output_lines[i], t.output[i].text) << "line " << i + 1;
-    }
-    EXPECT_EQ(run.exit_status, t.exit_status);
+    test_support::expect_output(run, t.output, t.exit_status);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, Transcript, ::testing::ValuesIn(transcript_names()),
