@@ -24,10 +24,14 @@ inline constexpr std::int32_t default_think_ms = 1000;
 /// Measured: with shares of 5, 5, 3 (each) and 7 percent and 3,000 nodes a
 /// defence, the engine lost 17 of 67 games to its plain mode at 1 s a move;
 /// in 16 of them the first sign was an opponent's win by threes that took
-/// the solver 5,700 to 970,000 nodes to find (it runs about 355,000 nodes a
-/// second, orvalis-bench), too deep for those shares. The engine's thinks
-/// mostly stop long before the turn ends (about 350 ms of 1 s), so the
-/// shares below give the threat searches the time instead.
+/// the solver 5,700 to 970,000 nodes to find, too deep at the 355,000 nodes
+/// a second it ran then. Shares of 5, 10, 8 and 15 percent gained nothing
+/// measurable over those games. Since the board keeps each cell's pattern
+/// counts, the solver runs about 1.2 million nodes a second (orvalis-bench),
+/// so the shares below reach two to three times the nodes of the first ones,
+/// and the search outside the network stays under 30% of the time inside it
+/// (orvalis-bench --profile tools/bench/data/game_positions.txt: 0.29; 5, 5,
+/// 3 and 7 percent 0.34).
 struct root_solver_budget {
     std::int64_t own_vcf_nodes;
     std::int64_t own_vct_nodes;
@@ -41,7 +45,7 @@ struct root_solver_budget {
 };
 
 inline constexpr root_solver_budget default_root_budget{
-    200000, 300000, 100000, 300000, 10000, 5, 10, 8, 15,
+    200000, 300000, 100000, 300000, 10000, 5, 4, 2, 6,
 };
 
 }  // namespace search

@@ -27,7 +27,7 @@ constexpr int kDefenceDenominator = 5;
 
 int shape_value(const CellThreat& threat) {
     int value = 0;
-    for (LinePattern p : threat.lines) value += kLineValue[p];
+    for (int p = kDead; p < kLinePatternCount; ++p) value += threat.count(static_cast<LinePattern>(p)) * kLineValue[p];
     if (threat.makes_five()) return value;
     if (threat.makes_flex_four()) {
         value += kFlexFourBonus;

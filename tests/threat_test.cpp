@@ -18,7 +18,7 @@ using namespace threat;
 using threat_test::board_from;
 
 LinePattern row_pattern(const Board& board, Color color, int x, int y) {
-    return cell_threat(board, color, to_index(x, y)).lines[0];
+    return cell_line_pattern(board, color, 0, to_index(x, y));
 }
 
 TEST(ThreatPatterns, RowShapesFromFiveDownToDead) {
@@ -60,8 +60,8 @@ TEST(ThreatPatterns, WallsBlockLikeStonesAndCombinationsAreCounted) {
                                     "..........",
                                     ".........."});
     const CellThreat threat = cell_threat(cross, kBlack, to_index(4, 4));
-    EXPECT_EQ(threat.lines[0], kFour);
-    EXPECT_EQ(threat.lines[1], kOpenThree);
+    EXPECT_EQ(cell_line_pattern(cross, kBlack, 0, to_index(4, 4)), kFour);
+    EXPECT_EQ(cell_line_pattern(cross, kBlack, 1, to_index(4, 4)), kOpenThree);
     EXPECT_TRUE(threat.makes_four_three());
     EXPECT_FALSE(threat.makes_flex_four());
 }
@@ -197,11 +197,17 @@ TEST(ThreatPatterns, IncrementalCodesMatchASlowRecountAfterRandomPlayAndUndo) {
             for (int undone = 0; undone < stones / 3; ++undone) board.undo();
             for (int index : board.empty_cells()) {
                 for (Color color : {kBlack, kWhite}) {
+                    uint64_t recounted = 0;
                     for (int d = 0; d < kDirections; ++d) {
-                        ASSERT_EQ(line_pattern(board.line_key(color, d, index)), slow_pattern(board, color, d, index))
+                        const LinePattern slow = slow_pattern(board, color, d, index);
+                        ASSERT_EQ(line_pattern(board.line_key(color, d, index)), slow)
                             << side[0] << "x" << side[1] << " cell " << column_of(index) << "," << row_of(index)
                             << " direction " << d << " colour " << color;
+                        recounted += uint64_t{1} << (4 * slow);
                     }
+                    // The per-cell sums the searches read are kept up to date apart from the keys.
+                    ASSERT_EQ(board.pattern_counts(color, index), recounted)
+                        << side[0] << "x" << side[1] << " cell " << column_of(index) << "," << row_of(index);
                 }
             }
         }

@@ -1,5 +1,7 @@
 #include "threat/board.h"
 
+#include "threat/patterns.h"
+
 #include <algorithm>
 #include <random>
 #include <stdexcept>
@@ -45,6 +47,9 @@ Board::Board(int width, int height) : width_(width), height_(height) {
         const int y = row_of(index);
         cells_[index] = on_board(x, y) ? Cell::kEmpty : Cell::kWall;
     }
+    // Every key starts all empty; the walls then change their neighbours' keys and counts.
+    const uint64_t open_counts = uint64_t{kDirections} << (4 * line_pattern(0));
+    for (auto& per_color : counts_) per_color.fill(open_counts);
     for (int index = 0; index < kCells; ++index) {
         if (cells_[index] == Cell::kWall) set_neighbour_bits(index, kCodeBlocked, kCodeBlocked);
     }
@@ -60,8 +65,17 @@ void Board::set_neighbour_bits(int index, int code_for_black, int code_for_white
             const uint16_t mask = static_cast<uint16_t>(~(3u << shift));
             auto& black_key = keys_[kBlack][d][centre];
             auto& white_key = keys_[kWhite][d][centre];
+            const uint16_t old_black = black_key;
+            const uint16_t old_white = white_key;
             black_key = static_cast<uint16_t>((black_key & mask) | (code_for_black << shift));
             white_key = static_cast<uint16_t>((white_key & mask) | (code_for_white << shift));
+            // Only empty cells' counts are read; a stone's cell is recounted when undo() frees it.
+            // Subtract first: the old pattern was counted, so no nibble borrows.
+            if (cells_[centre] != Cell::kEmpty) continue;
+            counts_[kBlack][centre] = counts_[kBlack][centre] - (uint64_t{1} << (4 * line_pattern(old_black))) +
+                                      (uint64_t{1} << (4 * line_pattern(black_key)));
+            counts_[kWhite][centre] = counts_[kWhite][centre] - (uint64_t{1} << (4 * line_pattern(old_white))) +
+                                      (uint64_t{1} << (4 * line_pattern(white_key)));
         }
     }
 }
@@ -99,6 +113,12 @@ void Board::undo() {
     const Color color = cells_[index] == Cell::kBlackStone ? kBlack : kWhite;
     cells_[index] = Cell::kEmpty;
     set_neighbour_bits(index, kCodeEmpty, kCodeEmpty);
+    // The cell's own keys did not change while it held the stone, but its counts were not kept.
+    for (Color c : {kBlack, kWhite}) {
+        uint64_t counts = 0;
+        for (int d = 0; d < kDirections; ++d) counts += uint64_t{1} << (4 * line_pattern(keys_[c][d][index]));
+        counts_[c][index] = counts;
+    }
     hash_ ^= stone_hash(index, color);
 }
 

@@ -53,6 +53,13 @@ public:
         return keys_[color][direction][index];
     }
 
+    /// How many of the cell's four lines make each line pattern for `color`: four bits per
+    /// pattern, pattern p at bits 4p (patterns.h reads them). Kept up to date by place() and
+    /// undo() for the empty cells whose lines a stone touches, because the threat searches read
+    /// every cell near the stones at every node, far more often than stones come and go.
+    /// Meaningful for empty cells only.
+    uint64_t pattern_counts(Color color, int index) const { return counts_[color][index]; }
+
     /// Places a stone of `color` on an empty board cell. Precondition: empty(index).
     void place(int index, Color color);
     /// Removes the most recently placed stone.
@@ -75,6 +82,7 @@ private:
     std::array<Cell, kCells> cells_{};
     // keys_[color][direction][cell]: the cell's line neighbourhood for that colour.
     std::array<std::array<std::array<uint16_t, kCells>, kDirections>, 2> keys_{};
+    std::array<std::array<uint64_t, kCells>, 2> counts_{};
     std::vector<int> history_;
     std::vector<Area> boxes_;  // bounding box of the stones after each placement
     uint64_t hash_ = 0;

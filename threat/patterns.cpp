@@ -118,9 +118,8 @@ void add_four_line_cells(const Board& board, Color color, int cell, std::array<b
                          std::vector<int>& cells) {
     if (!marked[cell]) cells.push_back(cell);
     marked[cell] = true;
-    const CellThreat threat = cell_threat(board, color, cell);
     for (int d = 0; d < kDirections; ++d) {
-        if (threat.lines[d] < kFour) continue;
+        if (cell_line_pattern(board, color, d, cell) < kFour) continue;
         for (int k = -kFrame; k <= kFrame; ++k) {
             const int spot = cell + k * kStep[d];
             if (board.empty(spot) && !marked[spot]) {

@@ -46,9 +46,9 @@ extern std::array<LinePattern, 1 << 16> line_pattern_table;
 /// What a stone on an empty cell makes along one line, from that line's key (see board.h).
 inline LinePattern line_pattern(uint16_t line_key) { return detail::line_pattern_table[line_key]; }
 
-/// The four line patterns of one cell for one colour, and what they add up to.
+/// What the four line patterns of one cell add up to for one colour.
 struct CellThreat {
-    std::array<LinePattern, kDirections> lines{};
+    uint64_t counts = 0;  // Board::pattern_counts
     int fives = 0;
     int open_fours = 0;
     int fours = 0;       // fours that are not open
@@ -56,6 +56,8 @@ struct CellThreat {
     int threes = 0;
     int open_twos = 0;
 
+    /// How many of the four lines make pattern `p`.
+    int count(LinePattern p) const { return static_cast<int>((counts >> (4 * p)) & 15); }
     bool makes_five() const { return fives > 0; }
     /// Any four, open or not: the opponent must answer at once.
     bool makes_four() const { return open_fours + fours > 0; }
@@ -65,24 +67,26 @@ struct CellThreat {
     bool makes_double_three() const { return open_threes >= 2; }
 };
 
+/// The counts' bits of the patterns from `p` upwards: a cell whose counts miss this mask makes
+/// nothing of that strength on any line, so scans skip it with one test.
+inline constexpr uint64_t at_least(LinePattern p) { return ~uint64_t{0} << (4 * p); }
+
 /// Patterns for `color` placing a stone on the empty cell `index`.
 inline CellThreat cell_threat(const Board& board, Color color, int index) {
     CellThreat threat;
-    // Four bits per pattern kind, summed without branches; no kind occurs more than four times.
-    uint64_t counts = 0;
-    for (int d = 0; d < kDirections; ++d) {
-        const LinePattern p = line_pattern(board.line_key(color, d, index));
-        threat.lines[d] = p;
-        counts += uint64_t{1} << (4 * p);
-    }
-    auto count = [counts](LinePattern p) { return static_cast<int>((counts >> (4 * p)) & 15); };
-    threat.fives = count(kFive);
-    threat.open_fours = count(kOpenFour);
-    threat.fours = count(kFour);
-    threat.open_threes = count(kOpenThree);
-    threat.threes = count(kThree);
-    threat.open_twos = count(kOpenTwo);
+    threat.counts = board.pattern_counts(color, index);
+    threat.fives = threat.count(kFive);
+    threat.open_fours = threat.count(kOpenFour);
+    threat.fours = threat.count(kFour);
+    threat.open_threes = threat.count(kOpenThree);
+    threat.threes = threat.count(kThree);
+    threat.open_twos = threat.count(kOpenTwo);
     return threat;
+}
+
+/// The pattern `color` makes on the empty cell `index` along one direction.
+inline LinePattern cell_line_pattern(const Board& board, Color color, int direction, int index) {
+    return line_pattern(board.line_key(color, direction, index));
 }
 
 /// True when `color` can complete five at once somewhere near `index`'s lines (cheap check of

@@ -134,9 +134,14 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     int five = -1;
     int defender_five = -1;
     int defender_five_count = 0;
+    const uint64_t wanted = at_least(kind_ == ThreatKind::kFoursAndThrees ? kOpenThree : kFour);
     for_each_empty_near_stones(board, [&](int index) {
         if (five >= 0) return;
-        if (cell_threat(board, defender, index).makes_five()) {
+        const uint64_t defender_counts = board.pattern_counts(defender, index);
+        if ((board.pattern_counts(attacker, index) & wanted) == 0 && (defender_counts & at_least(kFive)) == 0) {
+            return;  // nothing of either side's that this node looks at
+        }
+        if (defender_counts & at_least(kFive)) {
             defender_five = index;
             ++defender_five_count;
         }
@@ -223,6 +228,9 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
     std::vector<int> flex;
     std::vector<int> defender_fours;
     for_each_empty_near_stones(board, [&](int index) {
+        if (((board.pattern_counts(attacker, index) | board.pattern_counts(defender, index)) & at_least(kFour)) == 0) {
+            return;  // no five, four or open four of either side here
+        }
         const CellThreat threat = cell_threat(board, attacker, index);
         if (threat.makes_five()) {
             fives.push_back(index);
