@@ -7,7 +7,9 @@
 //   1. fuses each convolution with a following residual add and ReLU, and a
 //      1x1 convolution that feeds a flatten (the heads) into one step that
 //      writes the flattened planes directly; dense layers absorb a ReLU;
-//   2. transforms 3x3 weights for Winograd and pads channel counts;
+//   2. transforms 3x3 weights for Winograd and pads channel counts; with int8
+//      kernels, a 3x3 convolution that carries an input scale becomes a direct
+//      int8 convolution instead (int8_kernel_table.h);
 //   3. gives each tensor a buffer, reusing buffers whose tensor is dead.
 #include <algorithm>
 #include <cmath>
@@ -17,6 +19,8 @@
 #include <utility>
 
 #include "qvr/aligned_buffer.h"
+#include "qvr/int8_kernel_table.h"
+#include "qvr/int8_weights.h"
 #include "qvr/kernel_table.h"
 #include "qvr/runner.h"
 #include "qvr/winograd_weights.h"
@@ -31,6 +35,7 @@ enum class StepKind {
     load_spatial_input,
     load_flat_input,
     winograd_conv,
+    int8_conv,
     conv1x1_spatial,
     conv1x1_planar,
     dense,
@@ -70,12 +75,14 @@ struct Step {
     int out_size = 0;  // output channels (padded for spatial outputs) / features
     AlignedBuffer weights;
     AlignedBuffer bias;
+    Int8ConvWeights int8;  // int8_conv's weights (`weights` stays empty)
 };
 
 class FastRunner final : public Runner {
 public:
-    FastRunner(const ModelGraph& graph, const std::vector<TShape>& shapes, const KernelTable& kernels)
-        : kernels_(kernels) {
+    FastRunner(const ModelGraph& graph, const std::vector<TShape>& shapes, const KernelTable& kernels,
+               const Int8KernelTable* int8)
+        : kernels_(kernels), int8_(int8) {
         lay_out_tensors(shapes);
         plan_steps(graph);
         assign_buffers(graph);
@@ -216,7 +223,13 @@ private:
         const int in_channels = static_cast<int>(layer.in_size);
         const int out_channels = static_cast<int>(layer.out_size);
         step.in_size = in.padded_channels;
-        if (layer.kernel == 3) {
+        if (layer.kernel == 3 && int8_ != nullptr && layer.input_scale != 0.0f) {
+            step.kind = StepKind::int8_conv;
+            step.out_size = round_up(out_channels, channel_multiple);
+            step.int8 = quantise_conv_weights(layer.weights, in_channels, out_channels, step.in_size, step.out_size,
+                                              layer.input_scale);
+            quantised_bytes_ = std::max(quantised_bytes_, static_cast<std::size_t>(in.geometry.positions()) * step.in_size);
+        } else if (layer.kernel == 3) {
             step.kind = StepKind::winograd_conv;
             step.out_size = round_up(out_channels, channel_multiple);
             step.weights = winograd_transform_weights(layer.weights, in_channels, out_channels, step.in_size, step.out_size);
@@ -277,6 +290,7 @@ private:
         }
         transformed_ = AlignedBuffer(scratch_floats_);
         products_ = AlignedBuffer(scratch_floats_);
+        quantised_.assign(quantised_bytes_, 0);
     }
 
     // ---- execution -----------------------------------------------------------
@@ -311,6 +325,15 @@ private:
                                            step.out_size, products_.data());
                 kernels_.winograd_output(products_.data(), step.bias.data(), step.second >= 0 ? buffer(step.second) : nullptr,
                                          step.relu, in.geometry, step.out_size, destination);
+                return;
+            }
+            case StepKind::int8_conv: {
+                // The whole input, border included: the border's zeros stay zero.
+                const TensorLayout& in = layouts_[step.source];
+                int8_->quantise(buffer(step.source), in.floats(), step.int8.inverse_input_scale, quantised_.data());
+                int8_->conv3x3(quantised_.data(), in.geometry, step.in_size, step.int8.packed.data(),
+                               step.int8.multipliers.data(), step.bias.data(),
+                               step.second >= 0 ? buffer(step.second) : nullptr, step.relu, step.out_size, destination);
                 return;
             }
             case StepKind::conv1x1_planar:
@@ -414,6 +437,7 @@ private:
     }
 
     const KernelTable& kernels_;
+    const Int8KernelTable* int8_;  // null: every convolution in float32
     std::vector<TensorLayout> layouts_;
     std::vector<std::vector<std::size_t>> readers_;
     std::vector<bool> is_output_;
@@ -423,13 +447,15 @@ private:
     std::size_t scratch_floats_ = 0;
     AlignedBuffer transformed_;
     AlignedBuffer products_;
+    std::size_t quantised_bytes_ = 0;
+    std::vector<std::uint8_t> quantised_;  // int8_conv's input
 };
 
 }  // namespace
 
 std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
-                                         const KernelTable& kernels) {
-    return std::make_unique<FastRunner>(graph, shapes, kernels);
+                                         const KernelTable& kernels, const Int8KernelTable* int8) {
+    return std::make_unique<FastRunner>(graph, shapes, kernels, int8);
 }
 
 }  // namespace qvr

@@ -2,6 +2,13 @@
 
 namespace qvr {
 
+namespace {
+
+constexpr KernelPath all_paths[] = {KernelPath::reference, KernelPath::generic,      KernelPath::avx2,
+                                    KernelPath::avx512,    KernelPath::int8_generic, KernelPath::int8_avx512};
+
+}  // namespace
+
 const char* kernel_path_name(KernelPath path) {
     switch (path) {
         case KernelPath::automatic: return "auto";
@@ -9,13 +16,15 @@ const char* kernel_path_name(KernelPath path) {
         case KernelPath::generic: return "generic";
         case KernelPath::avx2: return "avx2";
         case KernelPath::avx512: return "avx512";
+        case KernelPath::int8_generic: return "int8-generic";
+        case KernelPath::int8_avx512: return "int8-avx512";
     }
     return "unknown";
 }
 
 std::optional<KernelPath> parse_kernel_path(const std::string& name) {
-    for (KernelPath path : {KernelPath::automatic, KernelPath::reference, KernelPath::generic, KernelPath::avx2,
-                            KernelPath::avx512})
+    if (name == kernel_path_name(KernelPath::automatic)) return KernelPath::automatic;
+    for (KernelPath path : all_paths)
         if (name == kernel_path_name(path)) return path;
     return std::nullopt;
 }
@@ -25,24 +34,35 @@ bool cpu_supports(KernelPath path) {
     switch (path) {
         case KernelPath::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case KernelPath::avx512: return __builtin_cpu_supports("avx512f");
+        // The int8 path runs the float32 AVX-512 kernels for everything but its convolutions.
+        case KernelPath::int8_avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512vnni");
         default: return true;
     }
 #else
-    return path != KernelPath::avx2 && path != KernelPath::avx512;
+    return path != KernelPath::avx2 && path != KernelPath::avx512 && path != KernelPath::int8_avx512;
 #endif
 }
 
-KernelPath resolve_kernel_path(KernelPath requested) {
+bool is_int8(KernelPath path) {
+    return path == KernelPath::int8_generic || path == KernelPath::int8_avx512;
+}
+
+KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {
     if (requested != KernelPath::automatic) return requested;
+    // A quantised file runs in int8 where VNNI is there; elsewhere the float32
+    // paths are faster than int8 without VNNI (qvr/README.md has the figures).
+    if (quantised && cpu_supports(KernelPath::int8_avx512)) return KernelPath::int8_avx512;
     for (KernelPath path : {KernelPath::avx512, KernelPath::avx2})
         if (cpu_supports(path)) return path;
     return KernelPath::generic;
 }
 
-std::vector<KernelPath> supported_kernel_paths() {
+std::vector<KernelPath> supported_kernel_paths(bool quantised) {
     std::vector<KernelPath> paths;
-    for (KernelPath path : {KernelPath::reference, KernelPath::generic, KernelPath::avx2, KernelPath::avx512})
-        if (cpu_supports(path)) paths.push_back(path);
+    for (KernelPath path : all_paths)
+        if (cpu_supports(path) && (quantised || !is_int8(path))) paths.push_back(path);
     return paths;
 }
 

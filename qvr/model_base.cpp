@@ -79,7 +79,10 @@ void ModelBase::LoadModelFromFile(const std::string& path, const std::string& op
             if (source < graph.inputs.size()) loaded->input_required[source] = true;
     for (const NamedTensor& output : graph.outputs)
         if (output.tensor < graph.inputs.size()) loaded->input_required[output.tensor] = true;
-    loaded->path_used = resolve_kernel_path(parsed.kernels);
+    if (is_int8(parsed.kernels) && !graph.quantised())
+        throw BadOption("load option kernels: '" + std::string(kernel_path_name(parsed.kernels)) + "' needs a " +
+                        "quantised model file, and '" + path + "' holds float32 weights only");
+    loaded->path_used = resolve_kernel_path(parsed.kernels, graph.quantised());
     loaded->runner = make_runner(std::move(graph), std::move(shapes), loaded->path_used);
     loaded_ = std::move(loaded);
 }

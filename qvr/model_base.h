@@ -38,7 +38,8 @@ public:
     /// Loads the model at `path`. `options` is a list of key=value items
     /// separated by commas, semicolons or spaces:
     ///   gpu_id=N      accepted for compatibility; everything runs on the CPU
-    ///   kernels=NAME  force auto|reference|generic|avx2|avx512 (tests, benchmarks)
+    ///   kernels=NAME  force auto|reference|generic|avx2|avx512|int8-generic|int8-avx512
+    ///                 (tests, benchmarks; int8 needs a quantised file)
     void LoadModelFromFile(const std::string& path, const std::string& options);
 
     std::vector<std::string> ListInputBlobNames() const;

@@ -163,6 +163,42 @@ void write_layer(ByteWriter& writer, const Layer& layer) {
     }
 }
 
+// Version 2's section: scheme, entry count, then per entry the layer and its
+// scale. Layers ascend strictly, so none appears twice; which layers may carry
+// a scale, and what it may be, is check_graph's to say.
+void read_input_scales(ByteReader& reader, const std::string& path, ModelGraph& graph) {
+    const std::uint32_t scheme = reader.u32("quantisation scheme");
+    if (scheme != int8_conv_scheme)
+        throw InconsistentModel(path, "unknown quantisation scheme " + std::to_string(scheme));
+    const std::uint32_t count = reader.u32("quantised layer count");
+    if (count == 0 || count > graph.layers.size())
+        throw InconsistentModel(path, "quantised layer count " + std::to_string(count) + " out of range");
+    std::int64_t previous = -1;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t layer = reader.u32("quantised layer");
+        if (layer >= graph.layers.size() || static_cast<std::int64_t>(layer) <= previous)
+            throw InconsistentModel(path, "quantised layer " + std::to_string(layer) +
+                                              " does not exist or is out of order");
+        previous = layer;
+        float scale;
+        reader.raw(&scale, sizeof scale, "input scale");
+        if (scale == 0.0f) throw InconsistentModel(path, "layer " + std::to_string(layer) + " has input scale 0");
+        graph.layers[layer].input_scale = scale;
+    }
+}
+
+void write_input_scales(ByteWriter& writer, const ModelGraph& graph) {
+    std::uint32_t count = 0;
+    for (const Layer& layer : graph.layers) count += layer.input_scale != 0.0f ? 1 : 0;
+    writer.u32(int8_conv_scheme);
+    writer.u32(count);
+    for (std::uint32_t l = 0; l < graph.layers.size(); ++l) {
+        if (graph.layers[l].input_scale == 0.0f) continue;
+        writer.u32(l);
+        writer.raw(&graph.layers[l].input_scale, sizeof(float));
+    }
+}
+
 }  // namespace
 
 ModelGraph parse_model(std::string_view bytes, const std::string& path) {
@@ -172,9 +208,10 @@ ModelGraph parse_model(std::string_view bytes, const std::string& path) {
         throw BadModelMagic(path, "not a model file (wrong magic)");
     reader.raw(magic, sizeof magic, "magic");
     const std::uint32_t version = reader.u32("format version");
-    if (version != model_format_version)
+    if (version != model_format_version && version != quantised_model_format_version)
         throw UnsupportedModelVersion(path, "format version " + std::to_string(version) + " is not supported (this "
-                                            "library reads version " + std::to_string(model_format_version) + ")");
+                                            "library reads versions " + std::to_string(model_format_version) + " and " +
+                                            std::to_string(quantised_model_format_version) + ")");
 
     ModelGraph graph;
     const std::uint32_t input_count = reader.u32("input count");
@@ -201,6 +238,7 @@ ModelGraph parse_model(std::string_view bytes, const std::string& path) {
         output.shape = reader.shape("output shape");
         graph.outputs.push_back(std::move(output));
     }
+    if (version == quantised_model_format_version) read_input_scales(reader, path, graph);
     if (reader.remaining() != 0)
         throw TrailingModelBytes(path, std::to_string(reader.remaining()) + " bytes follow the end of the model");
     check_graph(graph, path);
@@ -225,7 +263,8 @@ std::string serialize_model(const ModelGraph& graph) {
 std::string serialize_model_unchecked(const ModelGraph& graph) {
     ByteWriter writer;
     writer.raw(model_magic, sizeof model_magic);
-    writer.u32(model_format_version);
+    const bool quantised = graph.quantised();
+    writer.u32(quantised ? quantised_model_format_version : model_format_version);
     writer.u32(static_cast<std::uint32_t>(graph.inputs.size()));
     for (const NamedTensor& input : graph.inputs) {
         writer.name(input.name);
@@ -239,6 +278,7 @@ std::string serialize_model_unchecked(const ModelGraph& graph) {
         writer.u32(output.tensor);
         writer.shape(output.shape);
     }
+    if (quantised) write_input_scales(writer, graph);
     return writer.take();
 }
 

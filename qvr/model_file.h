@@ -17,7 +17,15 @@
 namespace qvr {
 
 inline constexpr char model_magic[8] = {'Q', 'V', 'R', 'M', 'O', 'D', 'E', 'L'};
+/// Version 1: float32 only. Version 2: version 1 + the input scales of the
+/// int8 convolutions (FORMAT.md). The reader takes both; the writer
+/// writes 2 exactly when the graph is quantised (ModelGraph::quantised).
 inline constexpr std::uint32_t model_format_version = 1;
+inline constexpr std::uint32_t quantised_model_format_version = 2;
+/// The one quantisation scheme of version 2: direct 3x3 convolutions on
+/// unsigned byte inputs (one scale per layer) and signed byte weights (one
+/// scale per output channel, derived from the float32 weights on load).
+inline constexpr std::uint32_t int8_conv_scheme = 1;
 
 /// Parses a whole model file held in memory; `path` only names it in errors.
 ModelGraph parse_model(std::string_view bytes, const std::string& path);

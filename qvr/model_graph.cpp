@@ -21,6 +21,12 @@ const char* layer_kind_name(LayerKind kind) {
     return "unknown";
 }
 
+bool ModelGraph::quantised() const {
+    for (const Layer& layer : layers)
+        if (layer.input_scale != 0.0f) return true;
+    return false;
+}
+
 std::uint32_t layer_arity(LayerKind kind) { return kind == LayerKind::Add ? 2 : 1; }
 
 namespace {
@@ -44,6 +50,19 @@ void check_finite(const std::vector<float>& values, std::size_t layer_index, con
     for (float value : values)
         if (!std::isfinite(value))
             throw NonFiniteWeights(path, "layer " + std::to_string(layer_index) + " holds a non-finite weight");
+}
+
+// A layer without a scale holds exactly 0; the file cannot say 0 (its reader
+// refuses it), so any other value here came from a file and must be usable.
+void check_input_scale(const Layer& layer, std::size_t index, const std::string& path) {
+    if (layer.input_scale == 0.0f) return;
+    const std::string where = "layer " + std::to_string(index) + " (" + layer_kind_name(layer.kind) + ")";
+    if (layer.kind != LayerKind::Conv2D || layer.kernel != 3)
+        throw InconsistentModel(path, where + ": only 3x3 convolutions carry an input scale");
+    if (!std::isfinite(layer.input_scale)) throw NonFiniteWeights(path, where + " has a non-finite input scale");
+    if (!(layer.input_scale >= min_input_scale && layer.input_scale <= max_input_scale))
+        throw InconsistentModel(path, where + " has input scale " + std::to_string(layer.input_scale) +
+                                          " outside [2^-64, 2^64]");
 }
 
 TShape infer_layer_shape(const Layer& layer, const std::vector<TShape>& shapes, std::size_t index,
@@ -125,6 +144,7 @@ std::vector<TShape> infer_tensor_shapes(const ModelGraph& graph, const std::stri
         shapes.push_back(infer_layer_shape(layer, shapes, i, path));
         check_finite(layer.weights, i, path);
         check_finite(layer.bias, i, path);
+        check_input_scale(layer, i, path);
     }
     return shapes;
 }

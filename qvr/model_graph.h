@@ -41,7 +41,17 @@ struct Layer {
     std::uint32_t kernel = 0;
     std::vector<float> weights;
     std::vector<float> bias;
+    // A 3x3 Conv2D of a quantised model (file version 2): the calibrated size
+    // of one step of its int8 input (qvr/int8_kernel_table.h). 0 for a layer
+    // that stays float32.
+    float input_scale = 0.0f;
 };
+
+/// Input scales lie in [2^-64, 2^64]: far wider than any activation's range,
+/// and narrow enough that a scale, its inverse and its products with the
+/// weight scales stay normal, finite float32 numbers.
+inline constexpr float min_input_scale = 0x1p-64f;
+inline constexpr float max_input_scale = 0x1p64f;
 
 struct NamedTensor {
     std::string name;
@@ -57,6 +67,8 @@ struct ModelGraph {
     std::uint32_t tensor_count() const {
         return static_cast<std::uint32_t>(inputs.size() + layers.size());
     }
+    /// Whether some layer carries an input scale (a quantised model).
+    bool quantised() const;
 };
 
 /// Number of inputs each layer kind reads.

@@ -28,13 +28,15 @@ public:
 };
 
 struct KernelTable;
+struct Int8KernelTable;
 
 /// `shapes` is what check_graph returned for `graph`.
 std::unique_ptr<Runner> make_reference_runner(ModelGraph graph, std::vector<TShape> shapes);
 
 /// The Winograd runner on `kernels` (which must outlive it); copies what it
-/// needs from `graph`.
+/// needs from `graph`. With `int8` (null or outliving it), the 3x3
+/// convolutions that carry an input scale run in int8 on those kernels.
 std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
-                                         const KernelTable& kernels);
+                                         const KernelTable& kernels, const Int8KernelTable* int8 = nullptr);
 
 }  // namespace qvr

@@ -6,6 +6,7 @@
 // size on a 3x20x20 input. Each path runs one position per InferBatch call,
 // the way the engine calls it, and prints evaluations per second of the
 // thread's CPU time (steady while other jobs share the cores) and of wall time.
+// The int8 paths run only on a quantised file (export_qvm.py --from-qvm).
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -31,7 +32,7 @@ struct Options {
     std::string model;
     qvr::ResidualNetworkShape shape;
     double seconds = default_seconds;
-    std::vector<qvr::KernelPath> paths = qvr::supported_kernel_paths();
+    std::vector<qvr::KernelPath> paths;  // empty: every path the CPU and the model allow
 };
 
 Options parse(int argc, char** argv) {
@@ -51,7 +52,6 @@ Options parse(int argc, char** argv) {
         } else if (arg == "--seconds") {
             options.seconds = std::stod(value());
         } else if (arg == "--paths") {
-            options.paths.clear();
             std::stringstream list(value());
             std::string name;
             while (std::getline(list, name, ',')) {
@@ -121,9 +121,15 @@ int main(int argc, char** argv) {
         } else {
             std::printf("network: %s\n", model_path.c_str());
         }
+        const bool quantised = qvr::read_model_file(model_path).quantised();
+        if (options.paths.empty()) options.paths = qvr::supported_kernel_paths(quantised);
         for (qvr::KernelPath path : options.paths) {
+            if (qvr::is_int8(path) && !quantised) {
+                std::printf("%-11s skipped: the model file is not quantised\n", qvr::kernel_path_name(path));
+                continue;
+            }
             const Rates rate = evals_per_second(model_path, path, options.seconds);
-            std::printf("%-9s %9.1f evals/s  %7.3f ms/eval  (wall: %.1f evals/s)\n", qvr::kernel_path_name(path),
+            std::printf("%-11s %9.1f evals/s  %7.3f ms/eval  (wall: %.1f evals/s)\n", qvr::kernel_path_name(path),
                         rate.per_cpu_second, 1000.0 / rate.per_cpu_second, rate.per_wall_second);
             std::fflush(stdout);
         }

@@ -1,7 +1,8 @@
 // qvr-infer: runs a model file on raw float32 inputs, for checks from scripts.
 //
 //   qvr-infer --list-paths
-//       prints the kernel paths this CPU can run, one per line
+//       prints the kernel paths this CPU can run, one per line (the int8
+//       ones only run quantised models)
 //   qvr-infer MODEL KERNELS BATCH INPUT_FILE OUTPUT_FILE
 //       reads BATCH samples of the model's first input (little-endian float32,
 //       row-major) and writes every output in model order, each BATCH samples.
@@ -51,7 +52,7 @@ int run(const std::string& model_path, const std::string& kernels, std::uint64_t
 int main(int argc, char** argv) {
     try {
         if (argc == 2 && std::string(argv[1]) == "--list-paths") {
-            for (qvr::KernelPath path : qvr::supported_kernel_paths()) std::printf("%s\n", qvr::kernel_path_name(path));
+            for (qvr::KernelPath path : qvr::supported_kernel_paths(true)) std::printf("%s\n", qvr::kernel_path_name(path));
             return 0;
         }
         if (argc != 6) {
