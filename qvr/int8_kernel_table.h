@@ -47,5 +47,6 @@ struct Int8KernelTable {
 const Int8KernelTable& int8_generic_kernel_table();
 // Built on x86-64 only; call only when cpu_supports() says the CPU has them.
 const Int8KernelTable& int8_avx512_kernel_table();
+const Int8KernelTable& int8_avxvnni_kernel_table();
 
 }  // namespace qvr

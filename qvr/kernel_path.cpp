@@ -4,8 +4,9 @@ namespace qvr {
 
 namespace {
 
-constexpr KernelPath all_paths[] = {KernelPath::reference, KernelPath::generic,      KernelPath::avx2,
-                                    KernelPath::avx512,    KernelPath::int8_generic, KernelPath::int8_avx512};
+constexpr KernelPath all_paths[] = {KernelPath::reference,    KernelPath::generic,      KernelPath::avx2,
+                                    KernelPath::avx512,       KernelPath::int8_generic, KernelPath::int8_avxvnni,
+                                    KernelPath::int8_avx512};
 
 }  // namespace
 
@@ -17,6 +18,7 @@ const char* kernel_path_name(KernelPath path) {
         case KernelPath::avx2: return "avx2";
         case KernelPath::avx512: return "avx512";
         case KernelPath::int8_generic: return "int8-generic";
+        case KernelPath::int8_avxvnni: return "int8-avxvnni";
         case KernelPath::int8_avx512: return "int8-avx512";
     }
     return "unknown";
@@ -33,6 +35,9 @@ bool cpu_supports(KernelPath path) {
 #if defined(__x86_64__)
     switch (path) {
         case KernelPath::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case KernelPath::int8_avxvnni:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                   __builtin_cpu_supports("avxvnni");
         case KernelPath::avx512: return __builtin_cpu_supports("avx512f");
         // The int8 path runs the float32 AVX-512 kernels for everything but its convolutions.
         case KernelPath::int8_avx512:
@@ -41,12 +46,13 @@ bool cpu_supports(KernelPath path) {
         default: return true;
     }
 #else
-    return path != KernelPath::avx2 && path != KernelPath::avx512 && path != KernelPath::int8_avx512;
+    return path != KernelPath::avx2 && path != KernelPath::avx512 && path != KernelPath::int8_avxvnni &&
+           path != KernelPath::int8_avx512;
 #endif
 }
 
 bool is_int8(KernelPath path) {
-    return path == KernelPath::int8_generic || path == KernelPath::int8_avx512;
+    return path == KernelPath::int8_generic || path == KernelPath::int8_avxvnni || path == KernelPath::int8_avx512;
 }
 
 KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {

@@ -4,9 +4,10 @@
 //   generic    Winograd fast runner on plain C++ kernels, any CPU
 //   avx2       fast runner on AVX2+FMA kernels
 //   avx512     fast runner on AVX-512F kernels
-//   int8-generic, int8-avx512
+//   int8-generic, int8-avxvnni, int8-avx512
 //              the same, with the quantised 3x3 convolutions in int8
-//              (int8_kernel_table.h): plain C++, AVX-512 VNNI. Only for a
+//              (int8_kernel_table.h): plain C++, AVX-VNNI (256-bit, beside the
+//              AVX2 float32 kernels), AVX-512 VNNI. Only for a
 //              quantised model file (format version 2), whose scales were
 //              calibrated and checked for accuracy when it was written.
 //
@@ -23,7 +24,7 @@
 
 namespace qvr {
 
-enum class KernelPath { automatic, reference, generic, avx2, avx512, int8_generic, int8_avx512 };
+enum class KernelPath { automatic, reference, generic, avx2, avx512, int8_generic, int8_avxvnni, int8_avx512 };
 
 const char* kernel_path_name(KernelPath path);
 std::optional<KernelPath> parse_kernel_path(const std::string& name);

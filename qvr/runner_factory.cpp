@@ -15,11 +15,14 @@ std::unique_ptr<Runner> make_runner(ModelGraph graph, std::vector<TShape> shapes
 #if defined(__x86_64__)
         case KernelPath::avx2: return make_fast_runner(graph, shapes, avx2_kernel_table());
         case KernelPath::avx512: return make_fast_runner(graph, shapes, avx512_kernel_table());
+        case KernelPath::int8_avxvnni:
+            return make_fast_runner(graph, shapes, avx2_kernel_table(), &int8_avxvnni_kernel_table());
         case KernelPath::int8_avx512:
             return make_fast_runner(graph, shapes, avx512_kernel_table(), &int8_avx512_kernel_table());
 #else
         case KernelPath::avx2:  // never supported off x86-64 (cpu_supports says so)
         case KernelPath::avx512: return make_fast_runner(graph, shapes, generic_kernel_table());
+        case KernelPath::int8_avxvnni:
         case KernelPath::int8_avx512:
             return make_fast_runner(graph, shapes, generic_kernel_table(), &int8_generic_kernel_table());
 #endif

@@ -27,6 +27,7 @@ using namespace qvr;
 std::vector<const Int8KernelTable*> int8_tables() {
     std::vector<const Int8KernelTable*> tables{&int8_generic_kernel_table()};
 #if defined(__x86_64__)
+    if (cpu_supports(KernelPath::int8_avxvnni)) tables.push_back(&int8_avxvnni_kernel_table());
     if (cpu_supports(KernelPath::int8_avx512)) tables.push_back(&int8_avx512_kernel_table());
 #endif
     return tables;
