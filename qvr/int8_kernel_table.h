@@ -4,10 +4,11 @@
 // A quantised 3x3 convolution runs directly, without Winograd: the Winograd
 // transforms multiply rounding errors (measured on the shipped network: int8
 // in the F(4x4, 3x3) domain kept the top policy move in 63% of positions,
-// direct int8 in 97.5%). Its input is rounded to unsigned bytes with one scale
-// per layer (calibrated, from the model file), its weights to signed bytes
-// with one scale per output channel (derived at load time); the sums are exact
-// in int32 and turn back into float32 with bias, residual and ReLU. Layouts:
+// direct int8 in 97%; qvr/README.md). Its input is rounded to unsigned bytes
+// with one scale per layer (calibrated, from the model file), its weights to
+// signed bytes with one scale per output channel (derived at load time); the
+// sums are exact in int32 and turn back into float32 with bias, residual and
+// ReLU. Layouts:
 //   quantised input   the spatial layout of kernel_table.h with bytes for
 //                     floats: clamp(round(x / scale), 0, 255), zero border
 //   packed weights    [9 taps][in channels / 4][out channels][4] int8, taps
