@@ -16,8 +16,11 @@ namespace {
 
 using clock_type = threat::SearchBudget::Clock;
 
-// The deadline of a part of the think: `percent` of `think_ms` from now.
-clock_type::time_point share_of(std::int32_t think_ms, int percent) {
+// The deadline of a part of the think: `percent` of the think time from
+// now; none without a clock.
+clock_type::time_point share_of(const threat_context& context, int percent) {
+    if (!context.clock) return clock_type::time_point::max();
+    const std::int32_t think_ms = context.think_ms;
     const auto micros = static_cast<std::int64_t>(think_ms) * 10 * percent;
     return clock_type::now() + std::chrono::microseconds(std::max<std::int64_t>(micros, 0));
 }
@@ -50,14 +53,14 @@ void search_tree::prepare_root() {
     ensure_root_expanded();
     if (root.proven > 0) return;
 
-    const root_solver_budget& budget = default_root_budget;
+    const root_solver_budget& budget = context.budget;
     const threat::Color me = threat_colour(root.to_move);
     const threat::Color opponent = threat::other(me);
     threat::Board& board = context.board;
     threat::ThreatSolver& solver = context.solver;
     auto solve = [&](threat::Color attacker, threat::ThreatKind kind, std::int64_t nodes, int percent,
                      std::vector<int>* line) {
-        threat::SearchBudget allowance(nodes, share_of(context.think_ms, percent));
+        threat::SearchBudget allowance(nodes, share_of(context, percent));
         const int win = solver.find_win(board, attacker, kind, &allowance, line);
         context.solver_nodes += allowance.nodes();
         return win;
@@ -99,7 +102,7 @@ void search_tree::prepare_root() {
     std::vector<std::pair<int, int>> refuted;
     const std::vector<int> answers =
         threat::threat_defences(board, me, solver, kind, candidates, budget.defence_nodes_each,
-                                share_of(context.think_ms, budget.defence_percent), &refuted);
+                                share_of(context, budget.defence_percent), &refuted);
     for (int cell : answers) root.edge_for(engine_move(cell), forced_prior_floor);
     for (const auto& [cell, opponent_win] : refuted) {
         tree_edge& edge = root.edge_for(engine_move(cell), forced_prior_floor);

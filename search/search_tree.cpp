@@ -30,6 +30,12 @@ void search_tree::plan_think(std::int32_t think_ms) {
     if (threat_) threat_->think_ms = think_ms;
 }
 
+void search_tree::use_root_budget(const root_solver_budget& caps) {
+    if (!threat_) return;
+    threat_->budget = caps;
+    threat_->clock = false;
+}
+
 void search_tree::seed(std::uint64_t seed) {
     std::seed_seq sequence{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32)};
     rng_.seed(sequence);

@@ -48,6 +48,11 @@ public:
     /// shares of it. Without a call, default_think_ms.
     void plan_think(std::int32_t think_ms);
 
+    /// The root solver searches to `caps` alone, with no clock (threat-aware
+    /// mode; nothing in the plain mode): a tool's games then replay the same
+    /// on any machine, and their cost is set by the caps.
+    void use_root_budget(const root_solver_budget& caps);
+
     /// Evaluations go through `cache` from now on instead of the process-wide
     /// one: a cache is keyed by the position alone, so two networks searching
     /// in one process must not share one.

@@ -10,6 +10,7 @@
 
 #include "play/board_state.h"
 #include "search/playing_area.h"
+#include "search/threat_constants.h"
 #include "threat/board.h"
 #include "threat/threat_search.h"
 
@@ -47,6 +48,11 @@ struct threat_context {
     bool root_prepared = false;
     /// Think time the root solver takes its shares of, in ms.
     std::int32_t think_ms;
+    /// The root solver's node caps and shares of think_ms.
+    root_solver_budget budget = default_root_budget;
+    /// False: the node caps alone bound the root solver, so that a tool's
+    /// game replays the same whatever the machine's speed.
+    bool clock = true;
 
     // Counters for the bench tool and the tests.
     std::int64_t leaf_checks = 0;

@@ -3,8 +3,10 @@
 A record is one position from the side to move: two 400-bit stone planes, the move chosen, the
 game's result for the side to move. Version 1 files come from the teacher (the policy target is
 its move); version 2 files come from network self-play and add the root's visit shares (the
-policy target is that distribution). Symmetries are applied when batches are drawn, never
-stored. Boards are always 20 x 20; cell index = row * 20 + column.
+policy target is that distribution); version 3 adds the board's width and height (games on boards
+smaller than 20 x 20 sit in the grid's top-left corner, and the cells outside them are all zero in
+the input, as the engine encodes them). Symmetries are applied when batches are drawn, never
+stored, and map a smaller board onto itself. Cell index = row * 20 + column.
 """
 
 import glob
@@ -40,9 +42,18 @@ POLICY_SCALE = 65535.0
 VISIT_RECORD_DTYPE = np.dtype(RECORD_DTYPE.descr + [("policy", "<u2", (BOARD_CELLS,))])
 VISIT_RECORD_BYTES = VISIT_RECORD_DTYPE.itemsize
 
+SIZED_RECORD_VERSION = 3
+SIZED_RECORD_DTYPE = np.dtype(VISIT_RECORD_DTYPE.descr + [("width", np.uint8), ("height", np.uint8)])
+SIZED_RECORD_BYTES = SIZED_RECORD_DTYPE.itemsize
+
+FLAG_PROVEN_LOSS = 4  # version 3: the search proved the position lost (2: won)
+
+_DTYPES = {RECORD_VERSION: RECORD_DTYPE, VISIT_RECORD_VERSION: VISIT_RECORD_DTYPE,
+           SIZED_RECORD_VERSION: SIZED_RECORD_DTYPE}
+
 
 def file_header(version=RECORD_VERSION):
-    record_bytes = RECORD_BYTES if version == RECORD_VERSION else VISIT_RECORD_BYTES
+    record_bytes = _DTYPES[version].itemsize
     header = bytearray(HEADER_BYTES)
     header[0:8] = MAGIC
     header[8:12] = version.to_bytes(4, "little")
@@ -52,15 +63,23 @@ def file_header(version=RECORD_VERSION):
 
 
 def read_records(path):
-    """All whole records of one file as a structured array (RECORD_DTYPE for version 1,
-    VISIT_RECORD_DTYPE for version 2); a torn last record is dropped."""
+    """All whole records of one file as a structured array: RECORD_DTYPE for version 1 (the
+    teacher's), SIZED_RECORD_DTYPE for versions 2 and 3 (version 2 boards are 20 x 20); a torn last
+    record is dropped."""
     with open(path, "rb") as f:
         blob = f.read()
-    for version, dtype in ((RECORD_VERSION, RECORD_DTYPE), (VISIT_RECORD_VERSION, VISIT_RECORD_DTYPE)):
+    for version, dtype in _DTYPES.items():
         if blob[:HEADER_BYTES] == file_header(version):
             count = (len(blob) - HEADER_BYTES) // dtype.itemsize
-            return np.frombuffer(blob, dtype=dtype, count=count, offset=HEADER_BYTES).copy()
-    raise ValueError("%s: not a record file of version %d or %d" % (path, RECORD_VERSION, VISIT_RECORD_VERSION))
+            records = np.frombuffer(blob, dtype=dtype, count=count, offset=HEADER_BYTES)
+            if version != VISIT_RECORD_VERSION:
+                return records.copy()
+            sized = np.zeros(count, dtype=SIZED_RECORD_DTYPE)
+            for name in VISIT_RECORD_DTYPE.names:
+                sized[name] = records[name]
+            sized["width"] = sized["height"] = BOARD_SIDE
+            return sized
+    raise ValueError("%s: not a record file of version 1, 2 or 3" % path)
 
 
 def write_records(path, records):
@@ -107,7 +126,7 @@ def load(directories, include_partial=False):
     if not parts:
         return np.zeros(0, dtype=RECORD_DTYPE), np.zeros(0, dtype=np.int32), files
     if len({part.dtype for part in parts}) > 1:
-        raise ValueError("teacher (version 1) and self-play (version 2) files cannot be mixed in one load")
+        raise ValueError("teacher (version 1) and self-play (version 2, 3) files cannot be mixed in one load")
     return np.concatenate(parts), np.concatenate(owners), files
 
 
@@ -139,22 +158,76 @@ def _symmetry_tables():
 
 SYMMETRY_GATHER, SYMMETRY_SCATTER = _symmetry_tables()
 
+_SIZED_TABLES = {}
+
+
+def _sized_tables(width, height):
+    """Like SYMMETRY_GATHER and SYMMETRY_SCATTER for a width x height board in the grid's top-left
+    corner: each map turns that board onto itself and leaves the cells outside it in place. A board
+    that is not square cannot be turned by a quarter: those maps are replaced by the half turn (or
+    its mirror image), so that every symmetry index stays valid."""
+    key = (width, height)
+    if key not in _SIZED_TABLES:
+        gather = np.tile(np.arange(BOARD_CELLS), (8, 1))
+        board = np.arange(BOARD_CELLS).reshape(BOARD_SIDE, BOARD_SIDE)[:height, :width]
+        for s in range(8):
+            turn = s % 4 if width == height or s % 2 == 0 else (s % 4) - 1
+            g = np.rot90(board, turn)
+            if s >= 4:
+                g = np.fliplr(g)
+            inside = np.arange(BOARD_CELLS).reshape(BOARD_SIDE, BOARD_SIDE)[:height, :width].ravel()
+            gather[s, inside] = g.ravel()
+        scatter = np.empty_like(gather)
+        for s in range(8):
+            scatter[s, gather[s]] = np.arange(BOARD_CELLS)
+        _SIZED_TABLES[key] = (gather, scatter)
+    return _SIZED_TABLES[key]
+
+
+def _tables_for(records, symmetries):
+    """Per-record gather and scatter rows (N x 400) for symmetries[i] on record i's board."""
+    symmetries = np.asarray(symmetries)
+    gather = SYMMETRY_GATHER[symmetries].copy()
+    scatter = SYMMETRY_SCATTER[symmetries].copy()
+    if "width" in records.dtype.names:
+        sizes = np.stack([records["width"], records["height"]], axis=1)
+        for width, height in {tuple(int(v) for v in size) for size in sizes}:
+            if (width, height) == (BOARD_SIDE, BOARD_SIDE):
+                continue
+            rows = np.flatnonzero((sizes[:, 0] == width) & (sizes[:, 1] == height))
+            sized_gather, sized_scatter = _sized_tables(width, height)
+            gather[rows] = sized_gather[symmetries[rows]]
+            scatter[rows] = sized_scatter[symmetries[rows]]
+    return gather, scatter
+
+
+def on_board(records):
+    """N x 400 uint8: 1 on the cells of each record's board (all of them for 20 x 20 boards)."""
+    inside = np.ones((len(records), BOARD_CELLS), dtype=np.uint8)
+    if "width" in records.dtype.names:
+        grid = np.arange(BOARD_CELLS)
+        rows, columns = grid // BOARD_SIDE, grid % BOARD_SIDE
+        inside = ((rows[None, :] < records["height"][:, None]) &
+                  (columns[None, :] < records["width"][:, None])).astype(np.uint8)
+    return inside
+
 
 def encode(records, symmetries=None):
     """Network input N x 3 x 20 x 20 float32 (own, opponent, empty) and policy targets N, after
     applying symmetry symmetries[i] (0-7) to record i; identity when symmetries is None."""
     own, opponent = unpack_planes(records)
     moves = records["move"].astype(np.int64)
+    inside = on_board(records)
     if symmetries is not None:
-        symmetries = np.asarray(symmetries)
-        gather = SYMMETRY_GATHER[symmetries]
+        gather, scatter = _tables_for(records, symmetries)
         own = np.take_along_axis(own, gather, axis=1)
         opponent = np.take_along_axis(opponent, gather, axis=1)
-        moves = SYMMETRY_SCATTER[symmetries, moves]
+        moves = scatter[np.arange(len(records)), moves]
     planes = np.empty((len(records), 3, BOARD_CELLS), dtype=np.float32)
     planes[:, 0] = own
     planes[:, 1] = opponent
-    planes[:, 2] = 1.0 - (own | opponent)
+    # Off the board every plane is 0, as the engine encodes a smaller board.
+    planes[:, 2] = inside & (1 - (own | opponent))
     return planes.reshape(len(records), 3, BOARD_SIDE, BOARD_SIDE), moves
 
 
@@ -175,5 +248,5 @@ def policy_targets(records, symmetries=None):
         targets = np.zeros((n, BOARD_CELLS), dtype=np.float32)
         targets[np.arange(n), records["move"].astype(np.int64)] = 1.0
     if symmetries is not None:
-        targets = np.take_along_axis(targets, SYMMETRY_GATHER[np.asarray(symmetries)], axis=1)
+        targets = np.take_along_axis(targets, _tables_for(records, symmetries)[0], axis=1)
     return targets

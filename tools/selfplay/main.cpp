@@ -4,11 +4,12 @@
 //
 //   orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]
 //        [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]
+//        [--mode plain|threat] [--opening-stones MIN-MAX] [--small-boards PERCENT]
 //   orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]
-//        [--sampled-moves K] [--seed S]
+//        [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX]
 //   orvalis-selfplay teach --model PATH --student-rate R <orvalis-teacher selfplay options>
 //
-// generate writes chunk-NNNNNN.bin files of version-2 records (training/DATA.md);
+// generate writes chunk-NNNNNN.bin files of version-3 records (training/DATA.md);
 // a chunk is written to a .part file and renamed when complete, and a rerun of
 // the same command skips complete chunks and replays an unfinished one.
 // match plays colour-swapped pairs from random openings and prints the score
@@ -53,8 +54,9 @@ struct command_line {
 [[noreturn]] void usage() {
     std::fputs("usage: orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]\n"
                "           [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]\n"
+               "           [--mode plain|threat] [--opening-stones MIN-MAX] [--small-boards PERCENT]\n"
                "       orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]\n"
-               "           [--sampled-moves K] [--seed S]\n"
+               "           [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX]\n"
                "       orvalis-selfplay teach --model PATH --student-rate R --out DIR [--chunks N] [--nodes N]\n"
                "           [--games-per-chunk G] [--seed S] [--worker I --workers K] [--max-sampled-moves M]\n",
                stderr);
@@ -77,6 +79,15 @@ game_options options_from(const command_line& args, int default_sampled_moves, b
     options.playouts = static_cast<std::int32_t>(args.number("playouts", options.playouts));
     options.sampled_moves = static_cast<int>(args.number("sampled-moves", default_sampled_moves));
     options.root_noise = root_noise;
+    const auto mode = search::mode_named(args.text("mode", "plain"));
+    if (!mode) usage();
+    options.mode = *mode;
+    if (const std::string stones = args.text("opening-stones"); !stones.empty()) {
+        int low = -1, high = -1;
+        if (std::sscanf(stones.c_str(), "%d-%d", &low, &high) != 2 || low < 0 || high < low || high > 20) usage();
+        options.min_opening_stones = low;
+        options.max_opening_stones = high;
+    }
     return options;
 }
 
@@ -101,6 +112,8 @@ int generate(const command_line& args) {
     const long chunks = args.number("chunks", 100), games = args.number("games-per-chunk", 20);
     const long worker = args.number("worker", 0), workers = args.number("workers", 1);
     const std::uint64_t seed = static_cast<std::uint64_t>(args.number("seed", 1));
+    const long small_percent = args.number("small-boards", 0);
+    if (small_percent < 0 || small_percent > 100) usage();
 
     for (long chunk = worker; chunk < chunks; chunk += workers) {
         char name[64];
@@ -116,11 +129,17 @@ int generate(const command_line& args) {
         long positions = 0;
         for (long game = 0; game < games; ++game) {
             std::mt19937_64 rng(mix(mix(seed) ^ (static_cast<std::uint64_t>(chunk) << 20) ^ static_cast<std::uint64_t>(game)));
-            const auto opening = selfplay::random_opening(options, rng);
             // The game's searches draw from the same seed, and start from a
             // cache of their own (hits are not counted as playouts, so a
             // warm cache changes the trees): a resumed run plays the same games.
             game_options seeded = options;
+            if (small_percent > 0) {  // drawn apart from the games' own stream, so 0 keeps old runs' games
+                std::mt19937_64 size_rng(mix(rng()));
+                if (static_cast<long>(size_rng() % 100) < small_percent) {
+                    seeded.width = seeded.height = selfplay::small_board_side(size_rng);
+                }
+            }
+            const auto opening = selfplay::random_opening(seeded, rng);
             seeded.search_seed = rng() | 1;
             search::evaluation_cache cache;
             const selfplay::network_player player{*evaluator, cache};

@@ -21,11 +21,12 @@ void put_u32(std::uint8_t* at, std::uint32_t value) {
 
 }  // namespace
 
-std::array<std::uint8_t, header_bytes> visit_file_header() {
+std::array<std::uint8_t, header_bytes> visit_file_header(std::uint32_t version) {
     std::array<std::uint8_t, header_bytes> header{};
     std::memcpy(header.data(), file_magic, sizeof file_magic);
-    put_u32(header.data() + 8, visit_record_version);
-    put_u32(header.data() + 12, static_cast<std::uint32_t>(visit_record_bytes));
+    put_u32(header.data() + 8, version);
+    put_u32(header.data() + 12, static_cast<std::uint32_t>(version == visit_record_version_2 ? visit_record_bytes_2
+                                                                                             : visit_record_bytes));
     put_u32(header.data() + 16, play::board_size);
     return header;
 }
@@ -49,6 +50,8 @@ std::vector<std::uint8_t> serialize(const visit_record& record) {
         const double share = std::isfinite(record.policy[cell]) ? std::clamp(double{record.policy[cell]}, 0.0, 1.0) : 0.0;
         put_u16(shares + 2 * cell, static_cast<std::uint16_t>(std::lround(share * policy_scale)));
     }
+    bytes[visit_record_bytes - 2] = record.width;
+    bytes[visit_record_bytes - 1] = record.height;
     return bytes;
 }
 
@@ -60,8 +63,13 @@ long count_visit_records(const std::string& path) {
     in.seekg(0);
     std::array<std::uint8_t, header_bytes> header{};
     in.read(reinterpret_cast<char*>(header.data()), header_bytes);
-    if (header != visit_file_header()) return -1;
-    return (size - static_cast<long>(header_bytes)) / static_cast<long>(visit_record_bytes);
+    std::size_t record_bytes = visit_record_bytes;
+    if (header == visit_file_header(visit_record_version_2)) {
+        record_bytes = visit_record_bytes_2;
+    } else if (header != visit_file_header()) {
+        return -1;
+    }
+    return (size - static_cast<long>(header_bytes)) / static_cast<long>(record_bytes);
 }
 
 }  // namespace selfplay

@@ -106,6 +106,42 @@ class Symmetries(unittest.TestCase):
         self.assertEqual(int(m0[0]), self.move)
 
 
+class SmallerBoards(unittest.TestCase):
+    """Records of boards smaller than 20 x 20 (version 3): the maps keep each board on itself."""
+
+    def sized(self, width, height, stones):
+        own = np.zeros((1, 400), dtype=np.uint8)
+        for row, column in stones:
+            own[0, row * 20 + column] = 1
+        plain = data.make_records(own, np.zeros_like(own), [1 * 20 + 1], [0])  # an empty cell
+        records = np.zeros(1, dtype=data.SIZED_RECORD_DTYPE)
+        for name in plain.dtype.names:
+            records[name] = plain[name]
+        records["width"], records["height"] = width, height
+        records["policy"][0, records["move"][0]] = 65535
+        return records
+
+    def test_square_and_oblong_boards_turn_onto_themselves(self):
+        for width, height in ((15, 15), (12, 10)):
+            records = self.sized(width, height, [(0, 0), (0, 1), (height - 1, 2)])
+            board = data.unpack_planes(records)[0][0].reshape(20, 20)[:height, :width]
+            seen = set()
+            for s in range(8):
+                x, moves = data.encode(records, [s])
+                planes = x[0].reshape(3, 20, 20)
+                # Past the edge every plane is 0; on the board every cell is in exactly one.
+                self.assertEqual(planes[:, height:, :].sum() + planes[:, :, width:].sum(), 0.0)
+                self.assertTrue(np.all(planes[:, :height, :width].sum(axis=0) == 1.0))
+                self.assertEqual(planes[0, :height, :width].sum(), 3.0)
+                target = data.policy_targets(records, [s])[0]
+                self.assertEqual(target[int(moves[0])], 1.0)  # the target moved with the stones
+                seen.add(x.tobytes())
+            # A square board has all 8 maps; an oblong one only its half turn and mirrors.
+            self.assertEqual(len(seen), 8 if width == height else 4)
+            x2, _ = data.encode(records, [2])
+            np.testing.assert_array_equal(x2[0, 0, :height, :width], np.rot90(board, 2))
+
+
 class Trainer(unittest.TestCase):
     def test_loss_falls_and_a_stopped_run_resumes(self):
         sys.path.insert(0, TRAINING)

@@ -67,7 +67,56 @@ def main():
     subprocess.run(command[:command.index("--out") + 1] + [again] + command[command.index("--out") + 2:], check=True)
     with open(files[0], "rb") as first, open(os.path.join(again, os.path.basename(files[0])), "rb") as second:
         assert first.read() == second.read(), "a second run with the same seed played other games"
+
+    check_threat_games_on_small_boards(selfplay, model, os.path.join(scratch, "small"))
     print("ok: %d records" % len(records))
+
+
+def check_threat_games_on_small_boards(selfplay, model, out):
+    """The threat-aware search on smaller boards from the empty board: sizes carried, stones and
+    shares inside the board, the cells past its edge encoded as outside, proofs as values."""
+    command = [selfplay, "generate", "--model", model, "--out", out, "--chunks", "1", "--games-per-chunk", "3",
+               "--playouts", "12", "--sampled-moves", "2", "--seed", "9", "--mode", "threat",
+               "--opening-stones", "0-0", "--small-boards", "100"]
+    subprocess.run(command, check=True)
+    records, _, _ = data.load([out])
+    sides = set(zip(records["width"].tolist(), records["height"].tolist()))
+    assert all(10 <= w == h < 20 for w, h in sides), sides
+    first = records[records["ply"] == 0]
+    assert len(first) == 3, "every game starts from the empty board"
+
+    inside = data.on_board(records).astype(bool)
+    own, opponent = data.unpack_planes(records)
+    assert not np.any((own | opponent) & ~inside), "a stone off the board"
+    targets = data.policy_targets(records)
+    assert not np.any((targets > 0) & ~inside), "visits off the board"
+    symmetries = np.arange(len(records)) % 8
+    planes, moved = data.encode(records, symmetries)
+    flat = planes.reshape(len(records), 3, -1)
+    assert np.all(flat[:, :, :][np.broadcast_to(~inside[:, None, :], flat.shape)] == 0), "outside not all zero"
+    assert np.array_equal(flat.sum(axis=1) > 0, inside), "every cell of the board is in one plane"
+    turned = data.policy_targets(records, symmetries)
+    assert np.allclose(turned[np.arange(len(records)), moved],
+                       targets[np.arange(len(records)), records["move"].astype(np.int64)])
+
+    # A proof decides the value; a proven win is followed to the end of the game.
+    won = (records["flags"] & 2) != 0
+    lost = (records["flags"] & data.FLAG_PROVEN_LOSS) != 0
+    assert not np.any(won & lost)
+    assert np.all(records["value"][won] == 1) and np.all(records["value"][lost] == -1)
+    assert np.any(won), "no game was finished by a proven win"
+    for game in np.unique(records["game"]):
+        plies = records["ply"][records["game"] == game].astype(int)
+        proven_plies = records["ply"][won & (records["game"] == game)].astype(int)
+        # The side that proved a win made the last move (the five).
+        assert np.all((plies[-1] - proven_plies) % 2 == 0), (plies[-1], proven_plies)
+
+    # The root solver is bounded by nodes, not by the clock: a rerun plays the same games.
+    again = out + "-again"
+    subprocess.run(command[:command.index("--out") + 1] + [again] + command[command.index("--out") + 2:], check=True)
+    name = "chunk-000000.bin"
+    with open(os.path.join(out, name), "rb") as first, open(os.path.join(again, name), "rb") as second:
+        assert first.read() == second.read(), "a threat-aware rerun with the same seed played other games"
 
 
 if __name__ == "__main__":
