@@ -1,8 +1,24 @@
 #include "qvr/kernel_path.h"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace qvr {
 
 namespace {
+
+#if defined(__x86_64__)
+// AVX-VNNI (the VEX form of vpdpbusd): CPUID leaf 7, sub-leaf 1, EAX bit 4.
+// Asked directly because clang's __builtin_cpu_supports does not know the
+// name; the caller checks AVX2 first, which includes the OS saving ymm state.
+bool cpu_has_avx_vnni() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid_count(7, 1, &eax, &ebx, &ecx, &edx)) return false;
+    constexpr unsigned avx_vnni_bit = 1u << 4;
+    return (eax & avx_vnni_bit) != 0;
+}
+#endif
 
 constexpr KernelPath all_paths[] = {KernelPath::reference,    KernelPath::generic,      KernelPath::avx2,
                                     KernelPath::avx512,       KernelPath::int8_generic, KernelPath::int8_avxvnni,
@@ -36,8 +52,7 @@ bool cpu_supports(KernelPath path) {
     switch (path) {
         case KernelPath::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case KernelPath::int8_avxvnni:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-                   __builtin_cpu_supports("avxvnni");
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && cpu_has_avx_vnni();
         case KernelPath::avx512: return __builtin_cpu_supports("avx512f");
         // The int8 path runs the float32 AVX-512 kernels for everything but its convolutions.
         case KernelPath::int8_avx512:
