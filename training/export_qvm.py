@@ -38,7 +38,7 @@ from qvm_format import QvmWriter, read_qvm  # noqa: E402
 import data  # noqa: E402
 import qvm_quantise  # noqa: E402
 
-# The accuracy a quantised network must keep against float32 (issue 16's bounds):
+# The accuracy a quantised network must keep against float32, as the engine requires of it:
 # the same top policy move in 99% of held-out positions, value within 0.01 on average.
 MIN_POLICY_AGREEMENT = 0.99
 MAX_VALUE_ERROR = 0.01
