@@ -48,7 +48,9 @@ threat_context::threat_context(const playing_area& area)
     : board(threat_side(area.width), threat_side(area.height)),
       think_ms(default_think_ms),
       side_width_(threat_side(area.width)),
-      side_height_(threat_side(area.height)) {}
+      side_height_(threat_side(area.height)) {
+    solver.set_three_moves(solver_three_moves);
+}
 
 void threat_context::reset_to(const play::board_state& position) {
     board = threat::Board(side_width_, side_height_);

@@ -14,9 +14,6 @@ constexpr size_t kTableEntries = size_t{1} << 18;
 constexpr uint64_t kWhiteAttackerSalt = 0x9e3779b97f4a7c15ULL;
 constexpr uint64_t kDefenderNodeSalt = 0xc2b2ae3d27d4eb4fULL;
 constexpr uint64_t kThreesSalt = 0x165667b19e3779f9ULL;
-// Open threes tried per attacker node, most promising first: threes multiply the defender's
-// replies, and the best few carry nearly every real attack.
-constexpr size_t kMaxThreeMoves = 10;
 
 struct ThreatMove {
     int index;
@@ -50,6 +47,12 @@ std::vector<int> flex_four_cells(const Board& board, Color color) {
         if (cell_threat(board, color, index).makes_flex_four()) cells.push_back(index);
     });
     return cells;
+}
+
+uint64_t ThreatSolver::threes_salt() const {
+    if (kind_ != ThreatKind::kFoursAndThrees) return 0;
+    // Each width has keys of its own: a refutation by a narrow search is none for a wider one.
+    return three_moves_ == kDefaultThreeMoves ? kThreesSalt : kThreesSalt * (2 * three_moves_ + 1);
 }
 
 int ThreatSolver::lookup(uint64_t key, int depth, int* move) const {
@@ -120,7 +123,7 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     }
     const Color defender = other(attacker);
     const uint64_t key = board.hash() ^ (attacker == kWhite ? kWhiteAttackerSalt : 0) ^
-                         (kind_ == ThreatKind::kFoursAndThrees ? kThreesSalt : 0);
+                         threes_salt();
     int known_move = -1;
     if (const int known = lookup(key, depth, &known_move); known >= 0) {
         // A remembered win shows only its first move; the caller's line stops there.
@@ -184,7 +187,7 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     auto by_priority = [](const ThreatMove& a, const ThreatMove& b) { return a.priority > b.priority; };
     std::stable_sort(fours.begin(), fours.end(), by_priority);
     std::stable_sort(threes.begin(), threes.end(), by_priority);
-    if (threes.size() > kMaxThreeMoves) threes.resize(kMaxThreeMoves);
+    if (threes.size() > three_moves_) threes.resize(three_moves_);
     if (!fours.empty() && fours.front().priority >= 100000) {
         line_->push_back(fours.front().index);
         store(key, depth, true, fours.front().index);
@@ -219,7 +222,7 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
     }
     const Color defender = other(attacker);
     const uint64_t key = board.hash() ^ (attacker == kWhite ? kWhiteAttackerSalt : 0) ^
-                         kDefenderNodeSalt ^ (kind_ == ThreatKind::kFoursAndThrees ? kThreesSalt : 0);
+                         kDefenderNodeSalt ^ threes_salt();
     int unused_move = -1;
     if (const int known = lookup(key, depth, &unused_move); known >= 0) return known == 1;
 
