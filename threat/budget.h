@@ -26,13 +26,6 @@ public:
         return !exhausted_;
     }
     bool exhausted() const { return exhausted_; }
-    /// Nodes left before the cap (the cap when none were counted yet).
-    int64_t nodes_left() const { return max_nodes_ > nodes_ ? max_nodes_ - nodes_ : 0; }
-    /// Counts `n` nodes spent under a smaller budget carved out of this one.
-    void charge(int64_t n) {
-        nodes_ += n;
-        if (nodes_ > max_nodes_ || Clock::now() >= deadline_) exhausted_ = true;
-    }
     int64_t nodes() const { return nodes_; }
     Clock::time_point deadline() const { return deadline_; }
     bool past_deadline() const { return Clock::now() >= deadline_; }
