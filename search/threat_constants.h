@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "threat/threat_search.h"
+
 namespace search {
 
 /// Nodes of the continuous-fours search at each new leaf. Measured on the
@@ -13,13 +15,15 @@ namespace search {
 /// checks end in a few nodes), so the largest stays.
 inline constexpr std::int64_t leaf_vcf_nodes = 1000;
 
-/// Open threes the threat solver tries per attacker node of a threats search
-/// (the library's default is 10). Measured on 60 positions of games lost to
-/// the teacher (its win by threats just before and after the engine's move),
-/// wins found with 10,000 / 20,000 / 300,000 nodes a search: 2 threes 38 /
-/// 44 / 51, 3 threes 39 / 51 / 55, 4 threes 29 / 49 / 57, 10 threes 22 / 33 /
-/// 60. The root solver's searches have 10,000 to 50,000 nodes.
-inline constexpr std::size_t solver_three_moves = 3;
+/// Open threes the threat solver tries per attacker node of a threats search.
+/// Measured on 60 positions of games lost to the teacher (its win by threats
+/// just before and after the engine's move), wins found with 10,000 / 20,000
+/// / 300,000 nodes a search: 2 threes 38 / 44 / 51, 3 threes 39 / 51 / 55,
+/// 4 threes 29 / 49 / 57, 10 threes 22 / 33 / 60. In play 3 threes did not
+/// carry over: against the plain mode at 1 s a move 45-0-20 in 65 games
+/// (10 threes: 81-3-18 in 102), against the teacher 103-0-11 in 114 (10
+/// threes: 121-0-14 in 135), so the library's width stays.
+inline constexpr std::size_t solver_three_moves = threat::kDefaultThreeMoves;
 
 /// Smallest prior of an answer to a forced position, so that a defence the
 /// network never thought of still gets visits.
