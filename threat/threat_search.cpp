@@ -1,6 +1,7 @@
 #include "threat/threat_search.h"
 
 #include "threat/patterns.h"
+#include "threat/threat_moves.h"
 
 #include <algorithm>
 
@@ -14,12 +15,6 @@ constexpr size_t kTableEntries = size_t{1} << 18;
 constexpr uint64_t kWhiteAttackerSalt = 0x9e3779b97f4a7c15ULL;
 constexpr uint64_t kDefenderNodeSalt = 0xc2b2ae3d27d4eb4fULL;
 constexpr uint64_t kThreesSalt = 0x165667b19e3779f9ULL;
-
-struct ThreatMove {
-    int index;
-    int priority;
-};
-
 
 }  // namespace
 
@@ -121,7 +116,6 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
         aborted_ = true;
         return false;
     }
-    const Color defender = other(attacker);
     const uint64_t key = board.hash() ^ (attacker == kWhite ? kWhiteAttackerSalt : 0) ^
                          threes_salt();
     int known_move = -1;
@@ -132,69 +126,36 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     }
 
     // 1. One pass over the cells near the stones: our five, the defender's fives, our threats.
-    std::vector<ThreatMove> fours;
-    std::vector<ThreatMove> threes;
-    int five = -1;
-    int defender_five = -1;
-    int defender_five_count = 0;
-    const uint64_t wanted = at_least(kind_ == ThreatKind::kFoursAndThrees ? kOpenThree : kFour);
-    for_each_empty_near_stones(board, [&](int index) {
-        if (five >= 0) return;
-        const uint64_t defender_counts = board.pattern_counts(defender, index);
-        if ((board.pattern_counts(attacker, index) & wanted) == 0 && (defender_counts & at_least(kFive)) == 0) {
-            return;  // nothing of either side's that this node looks at
-        }
-        if (defender_counts & at_least(kFive)) {
-            defender_five = index;
-            ++defender_five_count;
-        }
-        const CellThreat threat = cell_threat(board, attacker, index);
-        if (threat.makes_five()) {
-            five = index;
-            return;
-        }
-        int priority = 10 * threat.open_threes + threat.threes + threat.open_twos;
-        if (threat.makes_flex_four()) priority += 100000;
-        if (threat.makes_four_three()) priority += 1000;
-        if (threat.makes_double_three()) priority += 500;
-        if (threat.makes_four()) {
-            fours.push_back({index, priority});
-        } else if (kind_ == ThreatKind::kFoursAndThrees && threat.open_threes > 0) {
-            threes.push_back({index, priority});
-        }
-    });
-    if (five >= 0) {
-        line_->push_back(five);
+    AttackerMoves found;
+    attacker_moves(board, attacker, kind_ == ThreatKind::kFoursAndThrees, three_moves_, found);
+    if (found.five >= 0) {
+        line_->push_back(found.five);
         return true;
     }
 
     // 2. A defender four must be blocked (two cannot be), and the attack goes on only if some
     //    threat of ours still stands after the block.
     bool won = false;
-    if (defender_five_count > 0) {
-        if (defender_five_count == 1 && depth > 0) {
-            board.place(defender_five, attacker);
+    if (found.defender_five_count > 0) {
+        if (found.defender_five_count == 1 && depth > 0) {
+            board.place(found.defender_five, attacker);
             won = defender_node(board, attacker, depth - 1);
             board.undo();
-            if (won) line_->push_back(defender_five);
+            if (won) line_->push_back(found.defender_five);
         }
-        if (!aborted_) store(key, depth, won, defender_five);
+        if (!aborted_) store(key, depth, won, found.defender_five);
         return won;
     }
 
     // 3. Our threats, the most promising first: fours, then (in VCT) open threes.
     if (depth <= 0) return false;
-    auto by_priority = [](const ThreatMove& a, const ThreatMove& b) { return a.priority > b.priority; };
-    std::stable_sort(fours.begin(), fours.end(), by_priority);
-    std::stable_sort(threes.begin(), threes.end(), by_priority);
-    if (threes.size() > three_moves_) threes.resize(three_moves_);
-    if (!fours.empty() && fours.front().priority >= 100000) {
-        line_->push_back(fours.front().index);
-        store(key, depth, true, fours.front().index);
+    if (!found.fours.empty() && found.fours.front().priority >= kFlexFourPriority) {
+        line_->push_back(found.fours.front().index);
+        store(key, depth, true, found.fours.front().index);
         return true;
     }
-    std::vector<ThreatMove> moves = std::move(fours);
-    moves.insert(moves.end(), threes.begin(), threes.end());
+    std::vector<ThreatMove> moves = std::move(found.fours);
+    moves.insert(moves.end(), found.threes.begin(), found.threes.end());
 
     // 4. Each threat against every defence.
     int winning_move = -1;
@@ -226,43 +187,15 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
     int unused_move = -1;
     if (const int known = lookup(key, depth, &unused_move); known >= 0) return known == 1;
 
-    // 1. One pass: the attacker's fives and open-four cells, and the defender's fours.
-    std::vector<int> fives;
-    std::vector<int> flex;
-    std::vector<int> defender_fours;
-    for_each_empty_near_stones(board, [&](int index) {
-        if (((board.pattern_counts(attacker, index) | board.pattern_counts(defender, index)) & at_least(kFour)) == 0) {
-            return;  // no five, four or open four of either side here
-        }
-        const CellThreat threat = cell_threat(board, attacker, index);
-        if (threat.makes_five()) {
-            fives.push_back(index);
-        } else if (threat.makes_flex_four()) {
-            flex.push_back(index);
-        }
-        if (kind_ == ThreatKind::kFoursAndThrees && cell_threat(board, defender, index).makes_four()) {
-            defender_fours.push_back(index);
-        }
-    });
-
-    // 2. What the attacker threatens: a five (one cell to block) or, in VCT, an open four.
+    // 1. What the attacker threatens: a five (one cell to block) or, in VCT, an open four.
     std::vector<int> replies;
-    if (fives.size() >= 2) return true;
-    if (fives.size() == 1) {
-        replies = fives;
-    } else if (kind_ == ThreatKind::kFoursAndThrees && !flex.empty()) {
-        // Any stone on the lines of an open-four cell, within reach of its five, may spoil it;
-        // so may any four of ours, which the attacker must answer first.
-        std::array<bool, kCells> marked{};
-        for (int cell : flex) add_four_line_cells(board, attacker, cell, marked, replies);
-        for (int index : defender_fours) {
-            if (!marked[index]) replies.push_back(index);
-        }
-    } else {
-        return false;
+    switch (defender_replies(board, attacker, kind_ == ThreatKind::kFoursAndThrees, false, replies)) {
+        case Threatened::kLost: return true;
+        case Threatened::kNothing: return false;
+        case Threatened::kAnswerable: break;
     }
 
-    // 3. The attack wins only if it wins against every reply.
+    // 2. The attack wins only if it wins against every reply.
     bool won = true;
     for (int reply : replies) {
         const size_t mark = line_->size();
