@@ -50,6 +50,7 @@ threat_context::threat_context(const playing_area& area)
       side_width_(threat_side(area.width)),
       side_height_(threat_side(area.height)) {
     solver.set_three_moves(solver_three_moves);
+    solver.set_order(solver_order);
 }
 
 void threat_context::reset_to(const play::board_state& position) {

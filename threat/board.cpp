@@ -9,14 +9,6 @@
 namespace threat {
 namespace {
 
-// Two bits per neighbour in a line key; patterns.h reads the same codes.
-constexpr int kCodeEmpty = 0;
-constexpr int kCodeOwn = 1;
-constexpr int kCodeBlocked = 2;
-
-// Slot of the neighbour at offset k (k in -4..-1, 1..4) from the centre of a line window.
-constexpr int slot_of(int k) { return k < 0 ? k + kFrame : k + kFrame - 1; }
-
 struct ZobristTable {
     std::array<std::array<uint64_t, kCells>, 2> keys{};
     ZobristTable() {
@@ -51,7 +43,7 @@ Board::Board(int width, int height) : width_(width), height_(height) {
     const uint64_t open_counts = uint64_t{kDirections} << (4 * line_pattern(0));
     for (auto& per_color : counts_) per_color.fill(open_counts);
     for (int index = 0; index < kCells; ++index) {
-        if (cells_[index] == Cell::kWall) set_neighbour_bits(index, kCodeBlocked, kCodeBlocked);
+        if (cells_[index] == Cell::kWall) set_neighbour_bits(index, kKeyBlocked, kKeyBlocked);
     }
 }
 
@@ -61,7 +53,7 @@ void Board::set_neighbour_bits(int index, int code_for_black, int code_for_white
             if (k == 0) continue;
             const int centre = index - k * kStep[d];
             if (centre < 0 || centre >= kCells) continue;
-            const int shift = 2 * slot_of(k);
+            const int shift = 2 * line_key_slot(k);
             const uint16_t mask = static_cast<uint16_t>(~(3u << shift));
             auto& black_key = keys_[kBlack][d][centre];
             auto& white_key = keys_[kWhite][d][centre];
@@ -83,9 +75,9 @@ void Board::set_neighbour_bits(int index, int code_for_black, int code_for_white
 void Board::place(int index, Color color) {
     cells_[index] = color == kBlack ? Cell::kBlackStone : Cell::kWhiteStone;
     if (color == kBlack) {
-        set_neighbour_bits(index, kCodeOwn, kCodeBlocked);
+        set_neighbour_bits(index, kKeyOwn, kKeyBlocked);
     } else {
-        set_neighbour_bits(index, kCodeBlocked, kCodeOwn);
+        set_neighbour_bits(index, kKeyBlocked, kKeyOwn);
     }
     hash_ ^= stone_hash(index, color);
     const int x = column_of(index);
@@ -112,7 +104,7 @@ void Board::undo() {
     boxes_.pop_back();
     const Color color = cells_[index] == Cell::kBlackStone ? kBlack : kWhite;
     cells_[index] = Cell::kEmpty;
-    set_neighbour_bits(index, kCodeEmpty, kCodeEmpty);
+    set_neighbour_bits(index, kKeyEmpty, kKeyEmpty);
     // The cell's own keys did not change while it held the stone, but its counts were not kept.
     for (Color c : {kBlack, kWhite}) {
         uint64_t counts = 0;

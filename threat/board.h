@@ -22,6 +22,13 @@ inline constexpr int kDirections = 4;
 /// Padded-index step of the four line directions: along a row, down a column, the two diagonals.
 inline constexpr std::array<int, kDirections> kStep = {1, kStride, kStride + 1, kStride - 1};
 
+/// Layout of a line key (Board::line_key): two bits per neighbour, the neighbour at offset k (k in
+/// -4..-1, 1..4) from the centre in slot line_key_slot(k), coded as below as the key's colour sees it.
+inline constexpr int kKeyEmpty = 0;
+inline constexpr int kKeyOwn = 1;
+inline constexpr int kKeyBlocked = 2;  // the other colour's stone, or a wall
+inline constexpr int line_key_slot(int k) { return k < 0 ? k + kFrame : k + kFrame - 1; }
+
 enum Color : int8_t { kBlack = 0, kWhite = 1 };
 inline constexpr Color other(Color c) { return c == kBlack ? kWhite : kBlack; }
 

@@ -130,6 +130,21 @@ void add_four_line_cells(const Board& board, Color color, int cell, std::array<b
     }
 }
 
+CellThreat cell_threat_blocked(const Board& board, Color color, int index, int blocker) {
+    const CellThreat threat = cell_threat(board, color, index);
+    for (int d = 0; d < kDirections; ++d) {
+        for (int k = -kFrame; k <= kFrame; ++k) {
+            if (k == 0 || index + k * kStep[d] != blocker) continue;
+            const uint16_t key = board.line_key(color, d, index);
+            const int shift = 2 * line_key_slot(k);
+            const auto blocked = static_cast<uint16_t>((key & ~(3u << shift)) | (kKeyBlocked << shift));
+            return threat_of_counts(threat.counts - (uint64_t{1} << (4 * line_pattern(key))) +
+                                    (uint64_t{1} << (4 * line_pattern(blocked))));
+        }
+    }
+    return threat;  // not on any of the cell's lines within reach
+}
+
 int five_cell_on_lines(const Board& board, Color color, int index) {
     for (int d = 0; d < kDirections; ++d) {
         for (int k = -kFrame; k <= kFrame; ++k) {

@@ -71,10 +71,10 @@ struct CellThreat {
 /// nothing of that strength on any line, so scans skip it with one test.
 inline constexpr uint64_t at_least(LinePattern p) { return ~uint64_t{0} << (4 * p); }
 
-/// Patterns for `color` placing a stone on the empty cell `index`.
-inline CellThreat cell_threat(const Board& board, Color color, int index) {
+/// The four line patterns' sum from Board::pattern_counts.
+inline CellThreat threat_of_counts(uint64_t counts) {
     CellThreat threat;
-    threat.counts = board.pattern_counts(color, index);
+    threat.counts = counts;
     threat.fives = threat.count(kFive);
     threat.open_fours = threat.count(kOpenFour);
     threat.fours = threat.count(kFour);
@@ -83,6 +83,16 @@ inline CellThreat cell_threat(const Board& board, Color color, int index) {
     threat.open_twos = threat.count(kOpenTwo);
     return threat;
 }
+
+/// Patterns for `color` placing a stone on the empty cell `index`.
+inline CellThreat cell_threat(const Board& board, Color color, int index) {
+    return threat_of_counts(board.pattern_counts(color, index));
+}
+
+/// cell_threat of the empty cell `index` as it would be with a stone of the other colour on the
+/// empty cell `blocker` (not `index`): a stone changes only the one line through both cells, so no
+/// stone need be placed.
+CellThreat cell_threat_blocked(const Board& board, Color color, int index, int blocker);
 
 /// The pattern `color` makes on the empty cell `index` along one direction.
 inline LinePattern cell_line_pattern(const Board& board, Color color, int direction, int index) {

@@ -43,7 +43,7 @@ void attacker_moves(const Board& board, Color attacker, bool with_threes, std::s
     if (moves.threes.size() > three_moves) moves.threes.resize(three_moves);
 }
 
-Threatened defender_replies(Board& board, Color attacker, bool with_threes, bool tight,
+Threatened defender_replies(const Board& board, Color attacker, bool with_threes, bool tight,
                             std::vector<int>& replies) {
     replies.clear();
     const Color defender = other(attacker);
@@ -80,12 +80,9 @@ Threatened defender_replies(Board& board, Color attacker, bool with_threes, bool
         for (int index : defender_fours) is_defender_four[index] = true;
         std::erase_if(replies, [&](int reply) {
             if (is_defender_four[reply]) return false;
-            board.place(reply, defender);
-            const bool spoils_all = std::none_of(flex.begin(), flex.end(), [&](int cell) {
-                return board.empty(cell) && cell_threat(board, attacker, cell).makes_flex_four();
+            return std::any_of(flex.begin(), flex.end(), [&](int cell) {
+                return cell != reply && cell_threat_blocked(board, attacker, cell, reply).makes_flex_four();
             });
-            board.undo();
-            return !spoils_all;
         });
     }
     for (int index : defender_fours) {

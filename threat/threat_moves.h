@@ -43,7 +43,7 @@ enum class Threatened {
 /// The defender's answers: the one block of a five to come; with threes, against an open four to
 /// come, every cell on the lines where it would stand (with `tight`, only those that leave the
 /// attacker no open four or double four) and each four of the defender's own.
-Threatened defender_replies(Board& board, Color attacker, bool with_threes, bool tight,
+Threatened defender_replies(const Board& board, Color attacker, bool with_threes, bool tight,
                             std::vector<int>& replies);
 
 }  // namespace threat

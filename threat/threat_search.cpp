@@ -1,6 +1,7 @@
 #include "threat/threat_search.h"
 
 #include "threat/patterns.h"
+#include "threat/proof_number_search.h"
 #include "threat/threat_moves.h"
 
 #include <algorithm>
@@ -44,6 +45,14 @@ std::vector<int> flex_four_cells(const Board& board, Color color) {
     return cells;
 }
 
+void ThreatSolver::set_order(SearchOrder order) {
+    if (order == SearchOrder::kDepthFirst) {
+        proof_numbers_.reset();
+    } else if (!proof_numbers_) {
+        proof_numbers_ = std::make_unique<ProofNumberSearch>();
+    }
+}
+
 uint64_t ThreatSolver::threes_salt() const {
     if (kind_ != ThreatKind::kFoursAndThrees) return 0;
     // Each width has keys of its own: a refutation by a narrow search is none for a wider one.
@@ -75,6 +84,12 @@ int ThreatSolver::find_win(Board& board, Color attacker, ThreatKind kind, Search
     kind_ = kind;
     aborted_ = false;
     if (max_depth < 0) max_depth = kind == ThreatKind::kFoursOnly ? kMaxVcfDepth : kMaxVctDepth;
+    if (proof_numbers_ && kind == ThreatKind::kFoursAndThrees) {
+        const int win = proof_numbers_->find_win(board, attacker, true, three_moves_, *budget_, line, max_depth);
+        aborted_ = proof_numbers_->aborted();
+        budget_ = nullptr;
+        return win;
+    }
     std::vector<int> reversed;
     line_ = &reversed;
 

@@ -28,6 +28,13 @@ inline constexpr int kMaxVctDepth = 12;
 
 enum class ThreatKind { kFoursOnly, kFoursAndThrees };
 
+/// The order in which a search visits the threats: depth first with iterative deepening (the
+/// default), or best first by proof numbers (proof_number_search.h), which settles most wins and
+/// refutations in far fewer nodes and keeps its tree in memory (up to 16 MiB).
+enum class SearchOrder { kDepthFirst, kProofNumber };
+
+class ProofNumberSearch;
+
 /// Open threes tried per attacker node unless set otherwise: the best few carry nearly every
 /// real attack (the teacher searches this wide).
 inline constexpr size_t kDefaultThreeMoves = 10;
@@ -49,6 +56,9 @@ public:
     /// search finds most wins in far fewer nodes and misses a few that a wide one finds.
     void set_three_moves(size_t count) { three_moves_ = count < 1 ? 1 : count; }
 
+    /// How threats searches (kFoursAndThrees) are ordered; fours-only searches stay depth first.
+    void set_order(SearchOrder order);
+
     /// True when the last find_win ran out of budget before finishing.
     bool aborted() const { return aborted_; }
 
@@ -60,6 +70,7 @@ private:
     ThreatKind kind_ = ThreatKind::kFoursOnly;
     size_t three_moves_ = kDefaultThreeMoves;
     std::vector<int>* line_ = nullptr;
+    std::unique_ptr<ProofNumberSearch> proof_numbers_;  // set when threats searches go best first
 
     bool attacker_node(Board& board, Color attacker, int depth);
     bool defender_node(Board& board, Color attacker, int depth);
