@@ -82,33 +82,54 @@ void search_tree::prepare_root() {
     std::vector<int> line;
     threat::ThreatKind kind = threat::ThreatKind::kFoursOnly;
     int threat_move = solve(opponent, kind, budget.opponent_vcf_nodes, budget.opponent_percent, &line);
+    bool unsettled = solver.aborted();
     if (threat_move < 0) {
         kind = threat::ThreatKind::kFoursAndThrees;
         threat_move = solve(opponent, kind, budget.opponent_vct_nodes, budget.opponent_percent, &line);
+        unsettled = unsettled || solver.aborted();
     }
-    if (threat_move < 0) return;
+
+    // The root moves by prior: if the clock runs out, the likeliest are tried.
+    std::vector<int> by_prior;
+    {
+        std::vector<const tree_edge*> edges;
+        for (const tree_edge& edge : root.children) edges.push_back(&edge);
+        std::stable_sort(edges.begin(), edges.end(),
+                         [](const tree_edge* a, const tree_edge* b) { return a->prior > b->prior; });
+        for (const tree_edge* edge : edges) by_prior.push_back(threat_cell(edge->move));
+    }
+    std::vector<std::pair<int, int>> refuted;
+    auto prove_refuted = [&] {
+        for (const auto& [cell, opponent_win] : refuted) {
+            tree_edge& edge = root.edge_for(engine_move(cell), forced_prior_floor);
+            if (!edge.created) edge.create_child();
+            prove(*edge.child, 1, engine_move(opponent_win));
+        }
+    };
+    if (threat_move < 0) {
+        // 2b. The search ran out before it settled: the opponent may have a win
+        //     too deep to find from here, yet after one of our moves it is a
+        //     few thousand nodes shallower. The moves we are likely to play
+        //     are checked against it; the refuted ones are proven lost.
+        if (!unsettled) return;
+        if (by_prior.size() > likely_moves_checked) by_prior.resize(likely_moves_checked);
+        threat::threat_defences(board, me, context.defence_solver, threat::ThreatKind::kFoursAndThrees, by_prior,
+                                budget.defence_nodes_each, share_of(context, budget.defence_percent), &refuted);
+        prove_refuted();
+        return;
+    }
 
     // 3. Every root move, the cells of the attack and our fours are tried as
-    //    answers; the refuted ones are proven lost.
-    //    The attack's own cells and our fours come first, then the root
-    //    moves by prior: if the clock runs out, the likeliest are tried.
+    //    answers; the refuted ones are proven lost. The attack's own cells and
+    //    our fours come first, then the root moves by prior.
     std::vector<int> candidates = line;
     for (int cell : threat::four_cells(board, me)) candidates.push_back(cell);
-    std::vector<const tree_edge*> by_prior;
-    for (const tree_edge& edge : root.children) by_prior.push_back(&edge);
-    std::stable_sort(by_prior.begin(), by_prior.end(),
-                     [](const tree_edge* a, const tree_edge* b) { return a->prior > b->prior; });
-    for (const tree_edge* edge : by_prior) candidates.push_back(threat_cell(edge->move));
-    std::vector<std::pair<int, int>> refuted;
+    candidates.insert(candidates.end(), by_prior.begin(), by_prior.end());
     const std::vector<int> answers =
-        threat::threat_defences(board, me, solver, kind, candidates, budget.defence_nodes_each,
+        threat::threat_defences(board, me, context.defence_solver, kind, candidates, budget.defence_nodes_each,
                                 share_of(context, budget.defence_percent), &refuted);
     for (int cell : answers) root.edge_for(engine_move(cell), forced_prior_floor);
-    for (const auto& [cell, opponent_win] : refuted) {
-        tree_edge& edge = root.edge_for(engine_move(cell), forced_prior_floor);
-        if (!edge.created) edge.create_child();
-        prove(*edge.child, 1, engine_move(opponent_win));
-    }
+    prove_refuted();
     if (answers.empty()) {
         // Nothing we tried stops the attack: every move may lose, and the
         // search picks the one that lasts best; a root whose moves were all

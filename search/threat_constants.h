@@ -25,12 +25,26 @@ inline constexpr std::int64_t leaf_vcf_nodes = 1000;
 /// threes: 121-0-14 in 135), so the library's width stays.
 inline constexpr std::size_t solver_three_moves = threat::kDefaultThreeMoves;
 
-/// Order of the threats searches (the fours-only leaf checks stay depth
-/// first). Measured on the 1,960 threats searches of every position of the
-/// 60 bench games, both sides attacking: best first by proof numbers found
-/// 436 / 486 wins at 5,000 / 20,000 nodes against depth first's 393 / 440,
-/// in about the same time.
-inline constexpr threat::SearchOrder solver_order = threat::SearchOrder::kProofNumber;
+/// Order of the searches that check our moves against the opponent's win
+/// (the root's own searches stay depth first). Measured on the 1,960 threats
+/// searches of every position of the 60 bench games, both sides attacking:
+/// best first by proof numbers found 436 / 486 wins at 5,000 / 20,000 nodes
+/// against depth first's 393 / 440, in about the same time at 5,000 nodes;
+/// in long searches it runs at half the nodes a second (0.55 against 1.1
+/// million at 20,000 nodes), and with it in every threats search the engine
+/// scored 174-1-25 against the teacher (200 games) and 74-0-28 against its
+/// plain mode (102) at 1 s a move, no gain on depth first's 168-2-30 and
+/// 81-3-18, with more time outside the network (0.38, not 0.30).
+inline constexpr threat::SearchOrder defence_check_order = threat::SearchOrder::kProofNumber;
+
+/// Root moves, the likeliest by prior, checked against the opponent's win
+/// by threats when the root solver's search for it ran out before it
+/// settled. Measured on the engine's 25 losses in 200 games against the
+/// teacher at 1 s a move: in 14 the opponent's win, as if it moved at once,
+/// took the best-first solver 10,000 to 39,000 nodes to find (beyond its
+/// share of the turn) while the move the engine played was refuted in 1,900
+/// to 22,000.
+inline constexpr std::size_t likely_moves_checked = 8;
 
 /// Smallest prior of an answer to a forced position, so that a defence the
 /// network never thought of still gets visits.

@@ -50,7 +50,8 @@ threat_context::threat_context(const playing_area& area)
       side_width_(threat_side(area.width)),
       side_height_(threat_side(area.height)) {
     solver.set_three_moves(solver_three_moves);
-    solver.set_order(solver_order);
+    defence_solver.set_three_moves(solver_three_moves);
+    defence_solver.set_order(defence_check_order);
 }
 
 void threat_context::reset_to(const play::board_state& position) {

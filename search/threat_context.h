@@ -1,5 +1,5 @@
 // The threat library's view of the search: a line board that follows the
-// playout from the root down, and the solver with its table.
+// playout from the root down, and the solvers with their tables.
 //
 // Ownership: one per search_tree in the threat-aware mode, owned by the tree.
 // Thread rules: the tree's (one thread at a time).
@@ -43,7 +43,11 @@ struct threat_context {
     void undo_playout();
 
     threat::Board board;
+    /// The root's and the leaves' searches for wins.
     threat::ThreatSolver solver;
+    /// The checks of our moves against the opponent's win (threat_constants.h:
+    /// defence_check_order).
+    threat::ThreatSolver defence_solver;
     /// The root solver has run on the current root.
     bool root_prepared = false;
     /// Think time the root solver takes its shares of, in ms.
