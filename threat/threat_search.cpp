@@ -26,7 +26,7 @@ struct ThreatSolver::Entry {
     bool won = false;
 };
 
-ThreatSolver::ThreatSolver() : table_(std::make_unique<Entry[]>(kTableEntries)) {}
+ThreatSolver::ThreatSolver() = default;
 ThreatSolver::~ThreatSolver() = default;
 
 std::vector<int> five_cells(const Board& board, Color color) {
@@ -90,6 +90,8 @@ int ThreatSolver::find_win(Board& board, Color attacker, ThreatKind kind, Search
         budget_ = nullptr;
         return win;
     }
+    // Made on first use: a solver kept for best-first searches may never need it.
+    if (!table_) table_ = std::make_unique<Entry[]>(kTableEntries);
     std::vector<int> reversed;
     line_ = &reversed;
 

@@ -64,7 +64,7 @@ public:
 
 private:
     struct Entry;
-    std::unique_ptr<Entry[]> table_;  // direct-mapped: solved attacker and defender nodes
+    std::unique_ptr<Entry[]> table_;  // direct-mapped: solved attacker and defender nodes (depth first)
     SearchBudget* budget_ = nullptr;
     bool aborted_ = false;
     ThreatKind kind_ = ThreatKind::kFoursOnly;
