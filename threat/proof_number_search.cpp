@@ -46,6 +46,10 @@ void ProofNumberSearch::FreeTable::operator()(Entry* table) const { std::free(ta
 
 ProofNumberSearch::ProofNumberSearch() : table_(static_cast<Entry*>(std::calloc(kTableEntries, sizeof(Entry)))) {
     if (!table_) throw std::bad_alloc();
+    // Reserved whole, so that a growing tree is never copied in the middle of a search (a copy of
+    // 8 MiB took milliseconds that the turn's deadline did not see); the pages are only mapped
+    // as the tree reaches them.
+    nodes_.reserve(kMaxNodes);
 }
 ProofNumberSearch::~ProofNumberSearch() = default;
 
