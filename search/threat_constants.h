@@ -39,11 +39,14 @@ inline constexpr threat::SearchOrder defence_check_order = threat::SearchOrder::
 
 /// Root moves, the likeliest by prior, checked against the opponent's win
 /// by threats when the root solver's search for it ran out before it
-/// settled. Measured on the engine's 25 losses in 200 games against the
-/// teacher at 1 s a move: in 14 the opponent's win, as if it moved at once,
-/// took the best-first solver 10,000 to 39,000 nodes to find (beyond its
-/// share of the turn) while the move the engine played was refuted in 1,900
-/// to 22,000.
+/// settled. Measured on 17 of the engine's 25 losses in 200 games against
+/// the teacher at 1 s a move (best-first solver everywhere): in 9 the
+/// opponent's win, as if it moved at once, took 14,000 to 39,000 nodes to
+/// find (beyond the root's share of the turn), while the move the engine
+/// played was refuted in 1,900 to 13,700. With these checks (and the root's
+/// own searches depth first again) the engine scored 181-1-18 against the
+/// teacher in 200 games (before: 174-1-25) and 74-3-25 against its plain
+/// mode in 102, at 1 s a move.
 inline constexpr std::size_t likely_moves_checked = 8;
 
 /// Smallest prior of an answer to a forced position, so that a defence the
@@ -63,9 +66,11 @@ inline constexpr std::int32_t default_think_ms = 1000;
 /// measurable over those games. Since the board keeps each cell's pattern
 /// counts, the solver runs about 1.2 million nodes a second (orvalis-bench),
 /// so the shares below reach two to three times the nodes of the first ones,
-/// and the search outside the network stays under 30% of the time inside it
+/// and the search outside the network stayed under 30% of the time inside it
 /// (orvalis-bench --profile tools/bench/data/game_positions.txt: 0.29; 5, 5,
-/// 3 and 7 percent 0.34).
+/// 3 and 7 percent 0.34). The checks of the likeliest moves, which spend the
+/// defence share in positions where they did not run before, raise it to
+/// 0.37 (three runs: 0.369 to 0.376).
 struct root_solver_budget {
     std::int64_t own_vcf_nodes;
     std::int64_t own_vct_nodes;
