@@ -70,9 +70,9 @@ void ProofNumberSearch::add_child(Board& board, Color mover, int move, bool chil
     Node child;
     child.move = static_cast<int16_t>(move);
     child.proof = proof;
-    const Entry& entry = table_[key(board.hash() ^ stone_hash(move, mover), child_attacker_to_move) &
-                                (kTableEntries - 1)];
-    if (entry.used && entry.key == key(board.hash() ^ stone_hash(move, mover), child_attacker_to_move)) {
+    const uint64_t child_key = key(board.hash() ^ stone_hash(move, mover), child_attacker_to_move);
+    const Entry& entry = table_[child_key & (kTableEntries - 1)];
+    if (entry.used && entry.key == child_key) {
         if (entry.won) {
             child.proof = 0;
             child.disproof = kInfinite;
