@@ -6,6 +6,7 @@
 #include "search/search_constants.h"
 #include "search/search_tree.h"
 #include "search/select_edge.h"
+#include "search/threat_constants.h"
 
 namespace search {
 
@@ -13,7 +14,12 @@ void search_tree::run_playouts(std::int32_t n) {
     std::int32_t counted = 0;
     if (threat_ && n > 0) prepare_root();
     while (counted < n) {
-        if (threat_ ? run_threat_playout() : run_one_playout()) ++counted;
+        if (!threat_) {
+            counted += run_one_playout();
+        } else if (run_threat_playout()) {
+            ++counted;
+            if (++threat_->playouts_on_root % choice_check_interval == 0) check_choice();
+        }
     }
     cache_->trim();
 }

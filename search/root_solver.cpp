@@ -88,6 +88,7 @@ void search_tree::prepare_root() {
         threat_move = solve(opponent, kind, budget.opponent_vct_nodes, budget.opponent_percent, &line);
         unsettled = unsettled || solver.aborted();
     }
+    context.opponent_may_win = threat_move >= 0 || unsettled;
 
     // The root moves by prior: if the clock runs out, the likeliest are tried.
     std::vector<int> by_prior;

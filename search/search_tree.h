@@ -120,6 +120,9 @@ private:
     bool evaluate_threat_leaf(tree_node& leaf);
     void expand_threat(tree_node& node);
     void prepare_root();
+    /// After a step: the move the search would play, checked against the
+    /// opponent's win by threats (choice_check.cpp).
+    void check_choice();
     void ensure_root_expanded();
 
     /// Root noise for the node, from the tree's own source once seeded.

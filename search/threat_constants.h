@@ -49,6 +49,19 @@ inline constexpr threat::SearchOrder defence_check_order = threat::SearchOrder::
 /// mode in 102, at 1 s a move.
 inline constexpr std::size_t likely_moves_checked = 8;
 
+/// The check of the search's current choice against the opponent's win by
+/// threats, while the root solver left that win possible: every
+/// choice_check_interval counted playouts, the most visited move is checked
+/// once it has choice_check_visits visits (a move refuted later needs a
+/// quarter of its visits on another before the other is chosen:
+/// lost_resistance_ratio); nodes a check, checks a think, and the share of
+/// the think in percent that each may take.
+inline constexpr std::int64_t choice_check_interval = 20;
+inline constexpr std::int32_t choice_check_visits = 32;
+inline constexpr std::int64_t choice_check_nodes = 40000;
+inline constexpr int choice_checks_per_think = 3;
+inline constexpr int choice_check_percent = 4;
+
 /// Smallest prior of an answer to a forced position, so that a defence the
 /// network never thought of still gets visits.
 inline constexpr float forced_prior_floor = 0.01f;

@@ -64,6 +64,9 @@ void threat_context::reset_to(const play::board_state& position) {
     }
     placed_ = 0;
     root_prepared = false;
+    opponent_may_win = false;
+    choices_checked.clear();
+    playouts_on_root = 0;
 }
 
 void threat_context::place(play::packed_move move, std::int8_t colour) {

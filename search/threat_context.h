@@ -50,6 +50,14 @@ struct threat_context {
     threat::ThreatSolver defence_solver;
     /// The root solver has run on the current root.
     bool root_prepared = false;
+    /// The root solver found the opponent's win by threats, or ran out
+    /// before it settled: the move about to be played is worth a check.
+    bool opponent_may_win = false;
+    /// Cells of the current root already checked as the search's choice
+    /// (choice_check.cpp).
+    std::vector<int> choices_checked;
+    /// Counted playouts since the root was set.
+    std::int64_t playouts_on_root = 0;
     /// Think time the root solver takes its shares of, in ms.
     std::int32_t think_ms;
     /// The root solver's node caps and shares of think_ms.
@@ -61,6 +69,7 @@ struct threat_context {
     // Counters for the bench tool and the tests.
     std::int64_t leaf_checks = 0;
     std::int64_t leaf_wins = 0;
+    std::int64_t choice_refuted = 0;
     std::int64_t solver_nodes = 0;
 
 private:

@@ -145,8 +145,9 @@ TEST_F(ThreatSearch, ProofsBackUpExactlyAndOnlyFromCompleteNodes) {
 TEST_F(ThreatSearch, AMoveProvenLostIsNeverChosenWhileAnotherStands) {
     // The opponent threatens (4,4): a four on row 4 and an open three on
     // column 4. The network loves a far corner and thinks everything wins.
-    const play::board_state board = board_of({"", "", "....O", "....O", "XOOO", "", "", "", "", "", "", "", "", "", "",
-                                              "", "", "", "", "........X"});
+    // Our stones at (5,2), (3,3) and (2,5) break the opponent's diagonals:
+    // without them it wins by threes after any move.
+    const play::board_state board = board_of({"", "", "....OX", "...XO", "XOOO", "..X", "", "", "", "", "", "", "", "", "", "", "", "", "", "........X"});
     evaluator.weights.fill(0.001f);
     evaluator.weights[play::cell_index(19, 19)] = 100.0f;
     evaluator.weights[play::cell_index(0, 19)] = 100.0f;
@@ -176,6 +177,39 @@ TEST_F(ThreatSearch, AMoveProvenLostIsNeverChosenWhileAnotherStands) {
     threat::ThreatSolver solver;
     EXPECT_LT(solver.find_win(check, threat::kWhite, threat::ThreatKind::kFoursOnly, nullptr), 0)
         << play::packed_column(chosen) << "," << play::packed_row(chosen);
+}
+
+TEST_F(ThreatSearch, TheMoveAboutToBePlayedIsCheckedAgainstAWinTheRootLeftOpen) {
+    // The opponent makes two open threes at once at (11,10). The root
+    // solver is starved (one node a search), so it settles nothing and
+    // refutes nothing; the network loves a far corner. The corner, once it
+    // leads the visits, is checked with the full budget, proven lost, and
+    // no longer chosen.
+    const play::board_state board =
+        board_of({"X", "", "", "", "", "", "", "", "", "", ".........OO", "...........O", "...........O", "", "", "",
+                  "", "", "", "X"});
+    evaluator.weights.fill(0.001f);
+    evaluator.weights[play::cell_index(19, 19)] = 100.0f;
+    evaluator.weights[play::cell_index(10, 11)] = 10.0f;  // the defence, second
+    evaluator.value = 0.9f;
+    auto tree = tree_for(board);
+    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 5, 4, 2, 6});
+    tree->run_playouts(300);
+    const search::threat_context& context = *tree->threats();
+    EXPECT_EQ(context.choice_refuted, 1);
+    EXPECT_EQ(tree->choose_move(0.0, nullptr, nullptr), xy(11, 10));
+    for (const search::tree_edge& edge : tree->root().children) {
+        if (edge.move == xy(19, 19)) {
+            ASSERT_TRUE(edge.child);
+            EXPECT_EQ(edge.child->proven, 1);
+            EXPECT_EQ(edge.child->proof_move, xy(11, 10));
+        }
+    }
+    // A root whose opponent has no win at all is never checked.
+    auto quiet = tree_for(board_of({"X", "", "", "", "", "", "", "", "", "", ".........O", "", "", "", "", "", "", "",
+                                    "", "X"}));
+    quiet->run_playouts(300);
+    EXPECT_EQ(quiet->threats()->choices_checked.size(), 0u);
 }
 
 TEST_F(ThreatSearch, ALostPositionKeepsTheLongestResistanceOverABarelySearchedMove) {

@@ -1,0 +1,52 @@
+// The check of the search's choice: while the root solver left the
+// opponent's win by threats possible (found, or out of budget before it
+// settled), the move the search would now play is checked against that win
+// with a larger budget than the root's checks of every move could give each.
+// The root solver's check of all moves is wide and shallow; the losses it
+// misses are mostly to wins found within tens of thousands of nodes after
+// the one move actually played, so that move gets them.
+#include <algorithm>
+#include <chrono>
+
+#include "search/search_tree.h"
+#include "search/threat_constants.h"
+#include "threat/budget.h"
+#include "threat/forced_moves.h"
+
+namespace search {
+
+void search_tree::check_choice() {
+    threat_context& context = *threat_;
+    tree_node& root = *root_;
+    if (!context.opponent_may_win || root.proven != 0 || root.board.over) return;
+    if (context.choices_checked.size() >= static_cast<std::size_t>(choice_checks_per_think)) return;
+
+    // The most visited move not proven either way: the one the think would play.
+    tree_edge* choice = nullptr;
+    for (tree_edge& edge : root.children) {
+        if (!edge.child || edge.child->proven != 0) continue;
+        if (choice == nullptr || edge.child->visits > choice->child->visits) choice = &edge;
+    }
+    if (choice == nullptr || choice->child->visits < choice_check_visits) return;
+    const int cell = threat_cell(choice->move);
+    if (std::find(context.choices_checked.begin(), context.choices_checked.end(), cell) !=
+        context.choices_checked.end())
+        return;
+    context.choices_checked.push_back(cell);
+
+    auto deadline = threat::SearchBudget::Clock::time_point::max();
+    if (context.clock) {
+        const auto micros = static_cast<std::int64_t>(context.think_ms) * 10 * choice_check_percent;
+        deadline = threat::SearchBudget::Clock::now() + std::chrono::microseconds(std::max<std::int64_t>(micros, 0));
+    }
+    const threat::Color me = threat_colour(root.to_move);
+    std::vector<std::pair<int, int>> refuted;
+    threat::threat_defences(context.board, me, context.defence_solver, threat::ThreatKind::kFoursAndThrees, {cell},
+                            choice_check_nodes, deadline, &refuted);
+    if (!refuted.empty()) {
+        prove(*choice->child, 1, engine_move(refuted.front().second));
+        ++context.choice_refuted;
+    }
+}
+
+}  // namespace search
