@@ -67,7 +67,8 @@ double seconds_since(clock_type::time_point start) {
                  "  --model PATH   search with this model file instead of the hashed stand-in\n"
                  "  --profile FILE with --model: time inside and outside the evaluator over the\n"
                  "                 positions of FILE (tactics suite format), both modes\n"
-                 "  --profile-playouts N, --profile-think-ms MS  (default 400, 900)\n",
+                 "  --profile-playouts N, --profile-think-ms MS  (default 400, 900); playouts 0:\n"
+                 "                 each position thought about as the engine does (stop rules)\n",
                  default_playouts, default_growth_playouts);
     std::exit(status);
 }

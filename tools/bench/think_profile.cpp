@@ -1,8 +1,10 @@
 #include "tools/bench/think_profile.h"
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 
+#include "protocol/stop_rules.h"
 #include "search/eval_cache.h"
 #include "search/search_tree.h"
 #include "timing/checkpoint_timer.h"
@@ -43,8 +45,13 @@ bool profile_thinks(eval::Evaluator* evaluator, const std::string& path, std::in
         std::fprintf(stderr, "orvalis-bench: cannot read %s %s\n", path.c_str(), error.c_str());
         return false;
     }
-    std::printf("\nthink profile: %zu positions of %s, %d playouts each, root solver on %d ms\n", positions->size(),
-                path.c_str(), playouts, think_ms);
+    if (playouts > 0) {
+        std::printf("\nthink profile: %zu positions of %s, %d playouts each, root solver on %d ms\n",
+                    positions->size(), path.c_str(), playouts, think_ms);
+    } else {
+        std::printf("\nthink profile: %zu positions of %s, each a think of the engine's (stop rules, %d ms)\n",
+                    positions->size(), path.c_str(), think_ms);
+    }
     std::printf("%-8s %12s %12s %8s\n", "mode", "outside s", "inside s", "ratio");
     for (search::search_mode mode : {search::search_mode::plain, search::search_mode::threat_aware}) {
         search::eval_cache.clear();
@@ -56,7 +63,25 @@ bool profile_thinks(eval::Evaluator* evaluator, const std::string& path, std::in
             search::search_tree tree(search::make_root(board, to_move), evaluator, position.width, position.height,
                                      mode);
             tree.plan_think(think_ms);
-            for (std::int32_t done = 0; done < playouts; done += playouts_per_step) tree.run_playouts(playouts_per_step);
+            if (playouts > 0) {
+                for (std::int32_t done = 0; done < playouts; done += playouts_per_step)
+                    tree.run_playouts(playouts_per_step);
+            } else {
+                // The engine's think: steps until its stop rules end it, under
+                // the turn time that plans think_ms.
+                const protocol::think_limits limits{think_ms * 10 / 9};
+                protocol::stop_rules rules(limits.timeout_turn, 0.0);
+                const auto start = std::chrono::steady_clock::now();
+                for (int step = 0; step < protocol::max_think_steps; ++step) {
+                    tree.run_playouts(protocol::playouts_per_step);
+                    protocol::step_report report;
+                    const play::packed_move move = tree.choose_move(0.0, &report.share, &report.visits);
+                    report.x = play::packed_column(move);
+                    report.y = play::packed_row(move);
+                    const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+                    if (rules.after_step(report, elapsed.count(), limits, std::nullopt)) break;
+                }
+            }
         }
         // The work after the last evaluation belongs to the search too.
         timing::profile_timer.lap(outside_checkpoint);
