@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "search/eval_cache.h"
+#include "search/near_cells.h"
 #include "search/search_constants.h"
 #include "search/search_tree.h"
 #include "search/select_edge.h"
@@ -119,14 +120,27 @@ void search_tree::expand_threat(tree_node& node) {
         case threat::Forcing::kNone:
             break;
     }
-    node.expand(area_);
+    // Nothing forced: the cells near the stones, each with its share of the
+    // network's weight over them; the rest only if all of these lose.
+    const cell_set near = near_cells(node.board, area_, candidate_radius, opening_radius);
+    std::vector<int> cells;
     std::size_t empty_cells = 0;
     for (int row = 0; row < area_.height; ++row) {
         for (int column = 0; column < area_.width; ++column) {
-            empty_cells += node.board.cells[play::cell_index(row, column)] == play::empty;
+            const int cell = play::cell_index(row, column);
+            if (node.board.cells[cell] != play::empty) continue;
+            ++empty_cells;
+            if (near.test(static_cast<std::size_t>(cell))) cells.push_back(cell);
         }
     }
-    node.complete = node.children.size() == empty_cells;
+    if (cells.empty()) {
+        // Every cell near a stone is taken: the whole area.
+        node.expand(area_);
+        node.complete = node.children.size() == empty_cells;
+        return;
+    }
+    node.expand_cells(cells, 0.0f);
+    node.complete = cells.size() == empty_cells;
 }
 
 }  // namespace search

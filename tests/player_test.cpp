@@ -110,12 +110,12 @@ TEST(Player, ReplayThenRepliesWithASearchedMove) {
     auto [player, evaluator] = make_player();
     player->set_playouts(50);
     evaluator->weights.fill(0.0f);
-    evaluator->weights[9 * 20 + 10] = 1.0f;  // row 9, column 10
+    evaluator->weights[4 * 20 + 5] = 1.0f;  // row 4, column 5: near the stone
     play::move_xy reply{-1, -1};
     float win_rate = 0.0f;
     EXPECT_EQ(player->replay_and_move({{3, 3}}, reply, win_rate), 2);
-    EXPECT_EQ(reply.x, 10);
-    EXPECT_EQ(reply.y, 9);
+    EXPECT_EQ(reply.x, 5);
+    EXPECT_EQ(reply.y, 4);
     EXPECT_EQ(player->get_board()->stones, 2);
     EXPECT_EQ(player->side_to_move(), 1);
 }
