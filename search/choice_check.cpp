@@ -36,8 +36,10 @@ void search_tree::check_choice() {
 
     auto deadline = threat::SearchBudget::Clock::time_point::max();
     if (context.clock) {
+        const auto now = threat::SearchBudget::Clock::now();
+        if (now >= context.think_end) return;
         const auto micros = static_cast<std::int64_t>(context.think_ms) * 10 * choice_check_percent;
-        deadline = threat::SearchBudget::Clock::now() + std::chrono::microseconds(std::max<std::int64_t>(micros, 0));
+        deadline = std::min(context.think_end, now + std::chrono::microseconds(std::max<std::int64_t>(micros, 0)));
     }
     const threat::Color me = threat_colour(root.to_move);
     std::vector<std::pair<int, int>> refuted;

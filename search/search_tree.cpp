@@ -1,5 +1,6 @@
 #include "search/search_tree.h"
 
+#include <chrono>
 #include <ctime>
 #include <utility>
 
@@ -27,7 +28,9 @@ search_tree::search_tree(std::unique_ptr<tree_node> root, eval::Evaluator* evalu
 }
 
 void search_tree::plan_think(std::int32_t think_ms) {
-    if (threat_) threat_->think_ms = think_ms;
+    if (!threat_) return;
+    threat_->think_ms = think_ms;
+    threat_->think_end = threat::SearchBudget::Clock::now() + std::chrono::milliseconds(think_ms);
 }
 
 void search_tree::use_root_budget(const root_solver_budget& caps) {

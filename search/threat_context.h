@@ -12,6 +12,7 @@
 #include "search/playing_area.h"
 #include "search/threat_constants.h"
 #include "threat/board.h"
+#include "threat/budget.h"
 #include "threat/threat_search.h"
 
 namespace search {
@@ -60,6 +61,9 @@ struct threat_context {
     std::int64_t playouts_on_root = 0;
     /// Think time the root solver takes its shares of, in ms.
     std::int32_t think_ms;
+    /// When the think planned by the last plan_think ends: no check of the
+    /// search's choice runs past it.
+    threat::SearchBudget::Clock::time_point think_end = threat::SearchBudget::Clock::time_point::max();
     /// The root solver's node caps and shares of think_ms.
     root_solver_budget budget = default_root_budget;
     /// False: the node caps alone bound the root solver, so that a tool's
