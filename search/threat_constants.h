@@ -98,7 +98,12 @@ inline constexpr std::int32_t default_think_ms = 1000;
 /// (orvalis-bench --profile tools/bench/data/game_positions.txt: 0.29; 5, 5,
 /// 3 and 7 percent 0.34). The checks of the likeliest moves, which spend the
 /// defence share in positions where they did not run before, raise it to
-/// 0.37 (three runs: 0.369 to 0.376).
+/// 0.37 (three runs: 0.369 to 0.376), and with the checks of the choice and
+/// the search near the stones it is 0.51. That profile gives each position
+/// 400 playouts (about 140 ms of network) against shares of a 900 ms think;
+/// thought about as the engine does (--profile-playouts 0: the stop rules
+/// end each think, at 900 ms at the latest) it is 0.225 / 0.234 (two runs),
+/// the figure a real think shows.
 struct root_solver_budget {
     std::int64_t own_vcf_nodes;
     std::int64_t own_vct_nodes;
