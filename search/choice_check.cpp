@@ -6,7 +6,6 @@
 // misses are mostly to wins found within tens of thousands of nodes after
 // the one move actually played, so that move gets them.
 #include <algorithm>
-#include <chrono>
 
 #include "search/search_tree.h"
 #include "search/threat_constants.h"
@@ -34,13 +33,10 @@ void search_tree::check_choice() {
         return;
     context.choices_checked.push_back(cell);
 
-    auto deadline = threat::SearchBudget::Clock::time_point::max();
-    if (context.clock) {
-        const auto now = threat::SearchBudget::Clock::now();
-        if (now >= context.think_end) return;
-        const auto micros = static_cast<std::int64_t>(context.think_ms) * 10 * choice_check_percent;
-        deadline = std::min(context.think_end, now + std::chrono::microseconds(std::max<std::int64_t>(micros, 0)));
-    }
+    // Without a clock (tools), the node cap alone bounds the check.
+    if (context.clock && threat::SearchBudget::Clock::now() >= context.think_end) return;
+    const auto deadline = context.clock ? std::min(context.think_end, context.share_of_think(choice_check_percent))
+                                        : threat::SearchBudget::Clock::time_point::max();
     const threat::Color me = threat_colour(root.to_move);
     std::vector<std::pair<int, int>> refuted;
     threat::threat_defences(context.board, me, context.defence_solver, threat::ThreatKind::kFoursAndThrees, {cell},

@@ -4,7 +4,6 @@
 // is tried and those the solver refutes are proven lost, so only the moves
 // that stop the attack stay in play.
 #include <algorithm>
-#include <chrono>
 
 #include "search/search_tree.h"
 #include "search/threat_constants.h"
@@ -12,20 +11,6 @@
 #include "threat/forced_moves.h"
 
 namespace search {
-namespace {
-
-using clock_type = threat::SearchBudget::Clock;
-
-// The deadline of a part of the think: `percent` of the think time from
-// now; none without a clock.
-clock_type::time_point share_of(const threat_context& context, int percent) {
-    if (!context.clock) return clock_type::time_point::max();
-    const std::int32_t think_ms = context.think_ms;
-    const auto micros = static_cast<std::int64_t>(think_ms) * 10 * percent;
-    return clock_type::now() + std::chrono::microseconds(std::max<std::int64_t>(micros, 0));
-}
-
-}  // namespace
 
 void search_tree::ensure_root_expanded() {
     tree_node& root = *root_;
@@ -60,7 +45,7 @@ void search_tree::prepare_root() {
     threat::ThreatSolver& solver = context.solver;
     auto solve = [&](threat::Color attacker, threat::ThreatKind kind, std::int64_t nodes, int percent,
                      std::vector<int>* line) {
-        threat::SearchBudget allowance(nodes, share_of(context, percent));
+        threat::SearchBudget allowance(nodes, context.share_of_think(percent));
         const int win = solver.find_win(board, attacker, kind, &allowance, line);
         context.solver_nodes += allowance.nodes();
         return win;
@@ -115,7 +100,7 @@ void search_tree::prepare_root() {
         if (!unsettled) return;
         if (by_prior.size() > likely_moves_checked) by_prior.resize(likely_moves_checked);
         threat::threat_defences(board, me, context.defence_solver, threat::ThreatKind::kFoursAndThrees, by_prior,
-                                budget.defence_nodes_each, share_of(context, budget.defence_percent), &refuted);
+                                budget.defence_nodes_each, context.share_of_think(budget.defence_percent), &refuted);
         prove_refuted();
         return;
     }
@@ -128,7 +113,7 @@ void search_tree::prepare_root() {
     candidates.insert(candidates.end(), by_prior.begin(), by_prior.end());
     const std::vector<int> answers =
         threat::threat_defences(board, me, context.defence_solver, kind, candidates, budget.defence_nodes_each,
-                                share_of(context, budget.defence_percent), &refuted);
+                                context.share_of_think(budget.defence_percent), &refuted);
     for (int cell : answers) root.edge_for(engine_move(cell), forced_prior_floor);
     prove_refuted();
     if (answers.empty()) {

@@ -1,6 +1,7 @@
 #include "search/threat_context.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "search/threat_constants.h"
 #include "search/tree_node.h"
@@ -67,6 +68,13 @@ void threat_context::reset_to(const play::board_state& position) {
     opponent_may_win = false;
     choices_checked.clear();
     playouts_on_root = 0;
+}
+
+threat::SearchBudget::Clock::time_point threat_context::share_of_think(int percent) const {
+    using clock_type = threat::SearchBudget::Clock;
+    if (!clock) return clock_type::time_point::max();
+    const auto micros = static_cast<std::int64_t>(think_ms) * 10 * percent;
+    return clock_type::now() + std::chrono::microseconds(std::max<std::int64_t>(micros, 0));
 }
 
 void threat_context::place(play::packed_move move, std::int8_t colour) {

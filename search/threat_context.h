@@ -39,6 +39,10 @@ struct threat_context {
 
     /// Sets the board to `position` (between playouts: the root's).
     void reset_to(const play::board_state& position);
+    /// `percent` of the think time from now: a deadline for a part of the
+    /// think; none without a clock.
+    threat::SearchBudget::Clock::time_point share_of_think(int percent) const;
+
     /// Plays a playout's step; undo_playout takes back every such step.
     void place(play::packed_move move, std::int8_t colour);
     void undo_playout();
