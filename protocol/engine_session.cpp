@@ -49,6 +49,9 @@ void engine_session::think_and_reply() {
         replies_.reply("ERROR no game is running: the engine has no model loaded");
         return;
     }
+    // The turn's clock runs from here: returning memory below may take tens
+    // of ms on a large, fragmented heap, and that time is the turn's too.
+    timing::CheckpointTimer clock;
     // Under a memory limit, the part of the tree that the last two moves cut
     // off must leave the process before the memory stop reads the resident
     // size; otherwise that size stays at the largest tree ever held and every
@@ -57,7 +60,6 @@ void engine_session::think_and_reply() {
     const double handicap_ms = first_think ? first_think_handicap_ms : 0.0;
     first_think = false;
     stop_rules rules(timeout_turn, handicap_ms);
-    timing::CheckpointTimer clock;
     // The root solver's shares are of the turn itself: the first think's
     // handicap would leave it nothing, and a forced win or defence found
     // then is worth the few tenths of the turn it may take.
