@@ -43,24 +43,23 @@ Board::Board(int width, int height) : width_(width), height_(height) {
     const uint64_t open_counts = uint64_t{kDirections} << (4 * line_pattern(0));
     for (auto& per_color : counts_) per_color.fill(open_counts);
     for (int index = 0; index < kCells; ++index) {
-        if (cells_[index] == Cell::kWall) set_neighbour_bits(index, kKeyBlocked, kKeyBlocked);
+        if (cells_[index] == Cell::kWall) add_to_neighbour_keys(index, 1, kKeyBlocked, kKeyBlocked);
     }
 }
 
-void Board::set_neighbour_bits(int index, int code_for_black, int code_for_white) {
+void Board::add_to_neighbour_keys(int index, int sign, int code_for_black, int code_for_white) {
     for (int d = 0; d < kDirections; ++d) {
         for (int k = -kFrame; k <= kFrame; ++k) {
             if (k == 0) continue;
             const int centre = index - k * kStep[d];
             if (centre < 0 || centre >= kCells) continue;
-            const int shift = 2 * line_key_slot(k);
-            const uint16_t mask = static_cast<uint16_t>(~(3u << shift));
+            const int weight = sign * line_key_weight(line_key_slot(k));
             auto& black_key = keys_[kBlack][d][centre];
             auto& white_key = keys_[kWhite][d][centre];
             const uint16_t old_black = black_key;
             const uint16_t old_white = white_key;
-            black_key = static_cast<uint16_t>((black_key & mask) | (code_for_black << shift));
-            white_key = static_cast<uint16_t>((white_key & mask) | (code_for_white << shift));
+            black_key = static_cast<uint16_t>(black_key + code_for_black * weight);
+            white_key = static_cast<uint16_t>(white_key + code_for_white * weight);
             // Only empty cells' counts are read; a stone's cell is recounted when undo() frees it.
             // Subtract first: the old pattern was counted, so no nibble borrows.
             if (cells_[centre] != Cell::kEmpty) continue;
@@ -75,9 +74,9 @@ void Board::set_neighbour_bits(int index, int code_for_black, int code_for_white
 void Board::place(int index, Color color) {
     cells_[index] = color == kBlack ? Cell::kBlackStone : Cell::kWhiteStone;
     if (color == kBlack) {
-        set_neighbour_bits(index, kKeyOwn, kKeyBlocked);
+        add_to_neighbour_keys(index, 1, kKeyOwn, kKeyBlocked);
     } else {
-        set_neighbour_bits(index, kKeyBlocked, kKeyOwn);
+        add_to_neighbour_keys(index, 1, kKeyBlocked, kKeyOwn);
     }
     hash_ ^= stone_hash(index, color);
     const int x = column_of(index);
@@ -104,7 +103,11 @@ void Board::undo() {
     boxes_.pop_back();
     const Color color = cells_[index] == Cell::kBlackStone ? kBlack : kWhite;
     cells_[index] = Cell::kEmpty;
-    set_neighbour_bits(index, kKeyEmpty, kKeyEmpty);
+    if (color == kBlack) {
+        add_to_neighbour_keys(index, -1, kKeyOwn, kKeyBlocked);
+    } else {
+        add_to_neighbour_keys(index, -1, kKeyBlocked, kKeyOwn);
+    }
     // The cell's own keys did not change while it held the stone, but its counts were not kept.
     for (Color c : {kBlack, kWhite}) {
         uint64_t counts = 0;

@@ -22,12 +22,20 @@ inline constexpr int kDirections = 4;
 /// Padded-index step of the four line directions: along a row, down a column, the two diagonals.
 inline constexpr std::array<int, kDirections> kStep = {1, kStride, kStride + 1, kStride - 1};
 
-/// Layout of a line key (Board::line_key): two bits per neighbour, the neighbour at offset k (k in
-/// -4..-1, 1..4) from the centre in slot line_key_slot(k), coded as below as the key's colour sees it.
+/// Layout of a line key (Board::line_key): a base-3 number with one digit per neighbour, the
+/// neighbour at offset k (k in -4..-1, 1..4) from the centre in digit line_key_slot(k), coded as
+/// below as the key's colour sees it. Base 3, not two bits a neighbour, so that the pattern table
+/// has 3^8 entries (6.5 KB, which stays in the first-level cache beside the board) and a stone
+/// changes its neighbours' keys by one addition each.
 inline constexpr int kKeyEmpty = 0;
 inline constexpr int kKeyOwn = 1;
 inline constexpr int kKeyBlocked = 2;  // the other colour's stone, or a wall
+inline constexpr int kLineKeyCount = 6561;  // 3^8
 inline constexpr int line_key_slot(int k) { return k < 0 ? k + kFrame : k + kFrame - 1; }
+/// The weight of digit `slot` of a line key: 3^slot.
+inline constexpr int line_key_weight(int slot) { return slot == 0 ? 1 : 3 * line_key_weight(slot - 1); }
+/// The digit of a line key for the neighbour at `slot`.
+inline constexpr int line_key_digit(int key, int slot) { return key / line_key_weight(slot) % 3; }
 
 enum Color : int8_t { kBlack = 0, kWhite = 1 };
 inline constexpr Color other(Color c) { return c == kBlack ? kWhite : kBlack; }
@@ -55,7 +63,7 @@ public:
     const std::vector<int>& history() const { return history_; }
     uint64_t hash() const { return hash_; }
 
-    /// The 8 neighbours of `index` along `direction`, as `color` sees them, 2 bits each (patterns.h).
+    /// The 8 neighbours of `index` along `direction`, as `color` sees them, one base-3 digit each.
     uint16_t line_key(Color color, int direction, int index) const {
         return keys_[color][direction][index];
     }
@@ -94,7 +102,9 @@ private:
     std::vector<Area> boxes_;  // bounding box of the stones after each placement
     uint64_t hash_ = 0;
 
-    void set_neighbour_bits(int index, int code_for_black, int code_for_white);
+    /// Adds `sign` times the codes to the keys of the cell's neighbours (a stone placed: +1 with
+    /// its codes; taken back: -1 with the same codes) and keeps their counts.
+    void add_to_neighbour_keys(int index, int sign, int code_for_black, int code_for_white);
 };
 
 /// Zobrist key of a stone; the board hash is the xor over all its stones.

@@ -12,8 +12,6 @@ constexpr int kCentre = kFrame;
 enum WindowCell : uint8_t { kFree = 0, kMine = 1, kBlocked = 2 };
 using Window = std::array<uint8_t, kWindow>;
 
-constexpr int kKeyCount = 1 << 16;
-
 bool five_through_centre(const Window& w) {
     int run = 1;
     for (int i = kCentre - 1; i >= 0 && w[i] == kMine; --i) ++run;
@@ -42,17 +40,14 @@ public:
     PatternTable() {
         by_window_.assign(kMemoSize, kUnknown);
         table_.fill(kDead);
-        for (int key = 0; key < kKeyCount; ++key) {
+        for (int key = 0; key < kLineKeyCount; ++key) {
             Window w{};
             w[kCentre] = kMine;
-            bool valid = true;
             for (int slot = 0; slot < 2 * kFrame; ++slot) {
-                const int code = (key >> (2 * slot)) & 3;
-                if (code == 3) valid = false;
                 const int position = slot < kFrame ? slot : slot + 1;
-                w[position] = static_cast<uint8_t>(code);
+                w[position] = static_cast<uint8_t>(line_key_digit(key, slot));
             }
-            if (valid) table_[key] = classify(w);
+            table_[key] = classify(w);
         }
     }
     LinePattern operator[](uint16_t key) const { return table_[key]; }
@@ -61,7 +56,7 @@ private:
     static constexpr int kMemoSize = 19683;  // 3^9 windows
     static constexpr uint8_t kUnknown = 255;
     std::vector<uint8_t> by_window_;
-    std::array<LinePattern, kKeyCount> table_{};
+    std::array<LinePattern, kLineKeyCount> table_{};
 
     LinePattern classify(Window w) {
         const int code = encode(w);
@@ -106,10 +101,10 @@ private:
 }  // namespace
 
 namespace detail {
-std::array<LinePattern, 1 << 16> line_pattern_table = [] {
-    std::array<LinePattern, 1 << 16> table{};
+std::array<LinePattern, kLineKeyCount> line_pattern_table = [] {
+    std::array<LinePattern, kLineKeyCount> table{};
     const PatternTable builder;
-    for (int key = 0; key < kKeyCount; ++key) table[key] = builder[static_cast<uint16_t>(key)];
+    for (int key = 0; key < kLineKeyCount; ++key) table[key] = builder[static_cast<uint16_t>(key)];
     return table;
 }();
 }  // namespace detail
@@ -136,8 +131,9 @@ CellThreat cell_threat_blocked(const Board& board, Color color, int index, int b
         for (int k = -kFrame; k <= kFrame; ++k) {
             if (k == 0 || index + k * kStep[d] != blocker) continue;
             const uint16_t key = board.line_key(color, d, index);
-            const int shift = 2 * line_key_slot(k);
-            const auto blocked = static_cast<uint16_t>((key & ~(3u << shift)) | (kKeyBlocked << shift));
+            const int slot = line_key_slot(k);
+            const auto blocked =
+                static_cast<uint16_t>(key + (kKeyBlocked - line_key_digit(key, slot)) * line_key_weight(slot));
             return threat_of_counts(threat.counts - (uint64_t{1} << (4 * line_pattern(key))) +
                                     (uint64_t{1} << (4 * line_pattern(blocked))));
         }

@@ -40,7 +40,7 @@ enum LinePattern : uint8_t {
 namespace detail {
 // Filled once before main() by patterns.cpp; nothing reads it during static
 // initialisation. Read-only afterwards.
-extern std::array<LinePattern, 1 << 16> line_pattern_table;
+extern std::array<LinePattern, kLineKeyCount> line_pattern_table;
 }  // namespace detail
 
 /// What a stone on an empty cell makes along one line, from that line's key (see board.h).
