@@ -76,9 +76,18 @@ std::vector<int> threat_defences(Board& board, Color me, ThreatSolver& solver, T
     const Color opponent = other(me);
     std::array<bool, kCells> seen{};
     std::vector<int> defences;
+    const bool timed = deadline != SearchBudget::Clock::time_point::max();
+    bool out_of_time = false;
     for (int cell : candidates) {
         if (cell < 0 || cell >= kCells || seen[cell] || !board.empty(cell)) continue;
         seen[cell] = true;
+        // A search started past the deadline would still spend the nodes the budget
+        // runs before it first reads the clock; at the root that is a hundred moves' worth.
+        out_of_time = out_of_time || (timed && SearchBudget::Clock::now() >= deadline);
+        if (out_of_time) {
+            defences.push_back(cell);
+            continue;
+        }
         board.place(cell, me);
         SearchBudget budget(nodes_each, deadline);
         const int win = solver.find_win(board, opponent, kind, &budget);

@@ -46,8 +46,9 @@ std::vector<int> three_defences(Board& board, Color me);
 
 /// Of `candidates` (empty cells; repeats and occupied cells are skipped), the moves of `me`
 /// after which the solver finds no win for the opponent of `kind` within `nodes_each` nodes
-/// (and the deadline). A move whose check ran out of budget counts as a defence. `lost`, when
-/// not null, receives each refuted move followed by the opponent's winning answer.
+/// (and the deadline). A move whose check ran out of budget counts as a defence, and so does
+/// every move left once the deadline has passed, unsearched. `lost`, when not null, receives each
+/// refuted move followed by the opponent's winning answer.
 std::vector<int> threat_defences(Board& board, Color me, ThreatSolver& solver, ThreatKind kind,
                                  const std::vector<int>& candidates, long long nodes_each,
                                  SearchBudget::Clock::time_point deadline,
