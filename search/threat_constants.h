@@ -59,11 +59,20 @@ inline constexpr std::size_t likely_moves_checked = 8;
 /// move played refuted in 1,900 to 13,700 nodes, some in 33,000 to 46,000);
 /// measured with them, at 1 s a move: 187-1-12 against the teacher in 200
 /// games (without: 181-1-18) and 73-0-29 against the plain mode in 102.
+/// All checks of a think share choice_check_total_percent of it (with a
+/// clock) or choice_checks_per_think (without one: tools). At first a think
+/// had 3 checks: in 7 losses to the teacher replayed at 900 ms, refuted
+/// favourites used them up in 3, and the move then played, never checked,
+/// fell in 1,400 to 15,000 nodes. The checks that refute end early, so 12%
+/// of the think pays for 4 to 12 of them at the cost of the 3 (outside the
+/// network in a real think: 0.227 before and after; 16% and 24% with
+/// deeper second checks of a persisting choice: 0.31 and 0.34).
 inline constexpr std::int64_t choice_check_interval = 20;
 inline constexpr std::int32_t choice_check_visits = 32;
 inline constexpr std::int64_t choice_check_nodes = 40000;
-inline constexpr int choice_checks_per_think = 3;
+inline constexpr int choice_checks_per_think = 12;
 inline constexpr int choice_check_percent = 4;
+inline constexpr int choice_check_total_percent = 12;
 
 /// The cells the threat-aware mode searches first (near_cells.h): within
 /// candidate_radius of a stone, and on an empty board within opening_radius

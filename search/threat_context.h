@@ -59,8 +59,10 @@ struct threat_context {
     /// before it settled: the move about to be played is worth a check.
     bool opponent_may_win = false;
     /// Cells of the current root already checked as the search's choice
-    /// (choice_check.cpp).
+    /// (choice_check.cpp), in the order of their checks.
     std::vector<int> choices_checked;
+    /// The time those checks took.
+    threat::SearchBudget::Clock::duration choice_check_time{};
     /// Counted playouts since the root was set.
     std::int64_t playouts_on_root = 0;
     /// Think time the root solver takes its shares of, in ms.

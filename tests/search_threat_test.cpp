@@ -214,6 +214,35 @@ TEST_F(ThreatSearch, TheMoveAboutToBePlayedIsCheckedAgainstAWinTheRootLeftOpen) 
     EXPECT_EQ(quiet->threats()->choices_checked.size(), 0u);
 }
 
+TEST_F(ThreatSearch, EachFavouriteInTurnIsCheckedWhileTheFavouritesFall) {
+    // The position above, with five far moves the network likes in turn,
+    // each lost to the opponent's double three. As one is refuted its
+    // visits pass to the next, and each gets its check: none of the five
+    // is left to be played.
+    const play::board_state board =
+        board_of({"X", "", "", "", "", "", "", "", "", "", ".....OO", "......X", ".......OX", ".......O", "", "",
+                  "", "", "", "..................X"});
+    const std::vector<play::packed_move> favourites{xy(19, 19), xy(18, 17), xy(16, 18), xy(1, 1), xy(2, 0)};
+    evaluator.weights.fill(0.001f);
+    float weight = 100.0f;
+    for (play::packed_move move : favourites) {
+        evaluator.weights[play::cell_index(play::packed_row(move), play::packed_column(move))] = weight;
+        weight *= 0.8f;
+    }
+    evaluator.value = 0.9f;
+    auto tree = tree_for(board);
+    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 5, 4, 2, 6});
+    tree->run_playouts(1500);
+    EXPECT_GE(tree->threats()->choices_checked.size(), favourites.size());
+    const play::packed_move chosen = tree->choose_move(0.0, nullptr, nullptr);
+    for (const search::tree_edge& edge : tree->root().children) {
+        if (std::find(favourites.begin(), favourites.end(), edge.move) == favourites.end()) continue;
+        ASSERT_TRUE(edge.child);
+        EXPECT_EQ(edge.child->proven, 1) << play::packed_column(edge.move) << "," << play::packed_row(edge.move);
+        EXPECT_NE(edge.move, chosen);
+    }
+}
+
 TEST_F(ThreatSearch, ALostPositionKeepsTheLongestResistanceOverABarelySearchedMove) {
     auto tree = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
     search::tree_node& root = tree->root();
