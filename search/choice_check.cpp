@@ -8,10 +8,7 @@
 // search turns to is checked, within a share of the think for all checks
 // together: in a threatened position the refuted favourites hand their
 // visits on, one after another, and the move that ends up played is often
-// the fourth or fifth the search preferred. When the opponent's win was
-// found, a choice that stays the choice and whose check ran out is checked
-// again, deeper, going on from the last check's proof tree: the moves the
-// engine lost with were mostly refuted in 35,000 to 150,000 nodes.
+// the fourth or fifth the search preferred.
 #include <algorithm>
 
 #include "search/search_tree.h"
@@ -27,13 +24,11 @@ void search_tree::check_choice() {
     if (!context.opponent_may_win || root.proven != 0 || root.board.over) return;
     // Tools search without a clock: the count of checks alone bounds them,
     // so that their games replay the same on any machine.
-    if (context.choice_checks >= choice_checks_per_think) return;
+    if (context.choices_checked.size() >= static_cast<std::size_t>(choice_checks_per_think)) return;
     using clock_type = threat::SearchBudget::Clock;
     if (context.clock &&
         (clock_type::now() >= context.think_end ||
-         context.choice_check_time * 100 >=
-             std::chrono::milliseconds(context.think_ms) *
-                 (context.opponent_wins ? choice_check_total_percent_won : choice_check_total_percent)))
+         context.choice_check_time * 100 >= std::chrono::milliseconds(context.think_ms) * choice_check_total_percent))
         return;
 
     // The most visited move not proven either way: the one the think would play.
@@ -44,28 +39,18 @@ void search_tree::check_choice() {
     }
     if (choice == nullptr || choice->child->visits < choice_check_visits) return;
     const int cell = threat_cell(choice->move);
-    const auto at = std::find(context.choices_checked.begin(), context.choices_checked.end(), cell);
-    const auto index = static_cast<std::size_t>(at - context.choices_checked.begin());
-    if (at == context.choices_checked.end()) {
-        context.choices_checked.push_back(cell);
-        context.check_records.push_back({0, 0, false});
-    }
-    threat_context::check_record& record = context.check_records[index];
-    if (record.settled || record.checks >= (context.opponent_wins ? choice_checks_per_move : 1)) return;
-    if (choice->child->visits < 2 * record.visits) return;
-    record.visits = choice->child->visits;
-    const int scale = 1 << record.checks;
-    ++record.checks;
-    ++context.choice_checks;
+    if (std::find(context.choices_checked.begin(), context.choices_checked.end(), cell) !=
+        context.choices_checked.end())
+        return;
+    context.choices_checked.push_back(cell);
 
     const auto started = clock_type::now();
-    const auto deadline = context.clock ? std::min(context.think_end, context.share_of_think(choice_check_percent * scale))
+    const auto deadline = context.clock ? std::min(context.think_end, context.share_of_think(choice_check_percent))
                                         : clock_type::time_point::max();
     const threat::Color me = threat_colour(root.to_move);
     std::vector<std::pair<int, int>> refuted;
     threat::threat_defences(context.board, me, context.defence_solver, threat::ThreatKind::kFoursAndThrees, {cell},
-                            choice_check_nodes * scale, deadline, &refuted);
-    context.check_records[index].settled = !refuted.empty() || !context.defence_solver.aborted();
+                            choice_check_nodes, deadline, &refuted);
     context.choice_check_time += clock_type::now() - started;
     if (!refuted.empty()) {
         prove(*choice->child, 1, engine_move(refuted.front().second));

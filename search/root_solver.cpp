@@ -74,7 +74,6 @@ void search_tree::prepare_root() {
         unsettled = unsettled || solver.aborted();
     }
     context.opponent_may_win = threat_move >= 0 || unsettled;
-    context.opponent_wins = threat_move >= 0;
 
     // The root moves by prior: if the clock runs out, the likeliest are tried.
     std::vector<int> by_prior;

@@ -64,26 +64,15 @@ inline constexpr std::size_t likely_moves_checked = 8;
 /// had 3 checks: in 7 losses to the teacher replayed at 900 ms, refuted
 /// favourites used them up in 3, and the move then played, never checked,
 /// fell in 1,400 to 15,000 nodes. The checks that refute end early, so 12%
-/// of the think pays for 4 to 12 of them at the cost of the 3.
-/// When the root solver found the opponent's win (not only ran out), a
-/// choice whose check ran out is checked again once its visits have
-/// doubled, up to choice_checks_per_move checks, each going on from the
-/// last one's proof tree with twice its budget, all within
-/// choice_check_total_percent_won. Measured on the first refuted position
-/// of each of 17 games lost to the teacher (two 900 ms thinks each, the
-/// move judged by a 1,000,000-node check): the move played stands in 6 of
-/// 34 with 3 checks, 8 with 12% and one check a move, 12 with the second
-/// and third checks at 16%, 14 at 20%. Outside the network in a real think
-/// (60 positions): 0.227, 0.227, 0.281, 0.311; without going on from the
-/// last tree, 16% gave 10 of 34 at 0.294.
+/// of the think pays for 4 to 12 of them at the cost of the 3 (outside the
+/// network in a real think: 0.227 before and after; 16% and 24% with
+/// deeper second checks of a persisting choice: 0.31 and 0.34).
 inline constexpr std::int64_t choice_check_interval = 20;
 inline constexpr std::int32_t choice_check_visits = 32;
 inline constexpr std::int64_t choice_check_nodes = 40000;
 inline constexpr int choice_checks_per_think = 12;
-inline constexpr int choice_checks_per_move = 3;
 inline constexpr int choice_check_percent = 4;
 inline constexpr int choice_check_total_percent = 12;
-inline constexpr int choice_check_total_percent_won = 16;
 
 /// The cells the threat-aware mode searches first (near_cells.h): within
 /// candidate_radius of a stone, and on an empty board within opening_radius

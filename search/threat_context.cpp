@@ -66,10 +66,7 @@ void threat_context::reset_to(const play::board_state& position) {
     placed_ = 0;
     root_prepared = false;
     opponent_may_win = false;
-    opponent_wins = false;
     choices_checked.clear();
-    check_records.clear();
-    choice_checks = 0;
     choice_check_time = {};
     playouts_on_root = 0;
 }

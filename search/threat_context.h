@@ -58,20 +58,9 @@ struct threat_context {
     /// The root solver found the opponent's win by threats, or ran out
     /// before it settled: the move about to be played is worth a check.
     bool opponent_may_win = false;
-    /// The root solver found that win (not only ran out before it settled).
-    bool opponent_wins = false;
     /// Cells of the current root already checked as the search's choice
-    /// (choice_check.cpp), in the order of their first checks.
+    /// (choice_check.cpp), in the order of their checks.
     std::vector<int> choices_checked;
-    /// For each of them: the checks run, the move's visits at the last one,
-    /// and whether a check ended inside its budget (refuted or standing).
-    struct check_record {
-        int checks;
-        std::int32_t visits;
-        bool settled;
-    };
-    std::vector<check_record> check_records;
-    int choice_checks = 0;
     /// The time those checks took.
     threat::SearchBudget::Clock::duration choice_check_time{};
     /// Counted playouts since the root was set.

@@ -180,49 +180,4 @@ TEST(ThreatSearchOrders, BestFirstStopsCleanlyOnItsBudgetAndDeadline) {
     EXPECT_EQ(board.hash(), hash);
 }
 
-TEST(ThreatSearchOrders, BestFirstGoesOnFromASearchOfTheSameQuestionThatRanOut) {
-    Board board;
-    const int moves[][2] = {{10, 11}, {12, 11}, {9, 9}, {12, 9}, {12, 12}, {10, 10}, {9, 10}, {11, 12}};
-    for (int i = 0; i < 8; ++i) board.place(to_index(moves[i][0], moves[i][1]), i % 2 ? kWhite : kBlack);
-    const auto no_deadline = SearchBudget::Clock::time_point::max();
-    ThreatSolver whole;
-    whole.set_order(SearchOrder::kProofNumber);
-    SearchBudget whole_budget(100000, no_deadline);
-    const int win = whole.find_win(board, kBlack, ThreatKind::kFoursAndThrees, &whole_budget);
-    ASSERT_GE(win, 0);
-    ASSERT_GT(whole_budget.nodes(), 500);
-
-    // In five parts: the same nodes in all, the same win. A part that runs out counts one node
-    // it did not expand (the one its budget refused).
-    ThreatSolver in_parts;
-    in_parts.set_order(SearchOrder::kProofNumber);
-    const int64_t part = whole_budget.nodes() / 5 + 1;
-    int64_t expanded = 0;
-    int found = -1;
-    for (int call = 0; call < 10 && found < 0; ++call) {
-        SearchBudget budget(part, no_deadline);
-        found = in_parts.find_win(board, kBlack, ThreatKind::kFoursAndThrees, &budget);
-        expanded += in_parts.aborted() ? budget.nodes() - 1 : budget.nodes();
-    }
-    EXPECT_EQ(found, win);
-    EXPECT_EQ(expanded, whole_budget.nodes());
-
-    // Another question in between is searched afresh (as a new solver searches it), and so is
-    // the first one after it: nothing of one tree is read as the other's.
-    for (Color attacker : {kWhite, kBlack}) {
-        ThreatSolver mixed;
-        mixed.set_order(SearchOrder::kProofNumber);
-        SearchBudget first_part(part, no_deadline);
-        mixed.find_win(board, other(attacker), ThreatKind::kFoursAndThrees, &first_part);
-        ASSERT_TRUE(mixed.aborted());
-        SearchBudget second(100000, no_deadline);
-        const int mixed_win = mixed.find_win(board, attacker, ThreatKind::kFoursAndThrees, &second);
-        ThreatSolver fresh;
-        fresh.set_order(SearchOrder::kProofNumber);
-        SearchBudget fresh_budget(100000, no_deadline);
-        EXPECT_EQ(mixed_win, fresh.find_win(board, attacker, ThreatKind::kFoursAndThrees, &fresh_budget));
-        EXPECT_EQ(second.nodes(), fresh_budget.nodes());
-    }
-}
-
 }  // namespace

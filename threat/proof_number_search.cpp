@@ -159,13 +159,8 @@ int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, 
     with_threes_ = with_threes;
     three_moves_ = three_moves;
     salt_ = (attacker == kWhite ? kWhiteAttackerSalt : 0) ^ (with_threes ? kThreesSalt * (2 * three_moves + 1) : 0);
-    const uint64_t root_key = key(board.hash(), true);
-    if (!(resumable_ && root_key == last_root_key_ && max_depth == last_max_depth_)) {
-        nodes_.clear();
-        nodes_.push_back(Node{});
-    }
-    last_root_key_ = root_key;
-    last_max_depth_ = max_depth;
+    nodes_.clear();
+    nodes_.push_back(Node{});
     if (line) line->clear();
 
     struct Step {
@@ -216,9 +211,6 @@ int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, 
         }
     }
     for (size_t i = 1; i < path.size(); ++i) board.undo();
-    // Every node's numbers are backed up at the top of the loop, so the tree is whole; one that
-    // filled the node store has nowhere to grow.
-    resumable_ = aborted_ && nodes_.size() + 400 <= kMaxNodes;
 
     const Node& root = nodes_[0];
     if (root.proof != 0) return -1;

@@ -28,10 +28,7 @@ public:
     ProofNumberSearch();
     ~ProofNumberSearch();
 
-    /// As ThreatSolver::find_win; `budget` counts one node per leaf expanded. A search of the
-    /// same question (position, attacker, kind, depth) as the last one, which ran out of budget,
-    /// goes on from that one's tree instead of starting again: its nodes and the new budget's
-    /// add up as if it had been one search.
+    /// As ThreatSolver::find_win; `budget` counts one node per leaf expanded.
     int find_win(Board& board, Color attacker, bool with_threes, std::size_t three_moves, SearchBudget& budget,
                  std::vector<int>* line, int max_depth);
     bool aborted() const { return aborted_; }
@@ -56,10 +53,6 @@ private:
     bool with_threes_ = false;
     std::size_t three_moves_ = 0;
     uint64_t salt_ = 0;
-    // The question of the last search, and whether its tree can be searched on.
-    uint64_t last_root_key_ = 0;
-    int last_max_depth_ = 0;
-    bool resumable_ = false;
 
     uint64_t key(uint64_t hash, bool attacker_to_move) const;
     /// Creates the children of the leaf `at` (the board is at its position) and sets its numbers.
