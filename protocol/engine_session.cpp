@@ -1,5 +1,6 @@
 #include "protocol/engine_session.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/process.h"
@@ -63,7 +64,12 @@ void engine_session::think_and_reply() {
     // The root solver's shares are of the turn itself: the first think's
     // handicap would leave it nothing, and a forced win or defence found
     // then is worth the few tenths of the turn it may take.
-    current_player->plan_think(planned_think_ms(think_limits{timeout_turn, time_left, max_memory}, 0.0), threat_search);
+    // The think's own deadlines (the root solver's shares, the end of the
+    // checks of its choice) count from now, so the time the memory took is
+    // taken off what is planned.
+    const auto spent_ms = static_cast<std::int32_t>(clock.elapsed_seconds() * 1000.0);
+    current_player->plan_think(
+        std::max(1, planned_think_ms(think_limits{timeout_turn, time_left, max_memory}, 0.0) - spent_ms), threat_search);
 
     std::int32_t x = -1, y = -1;
     bool searched = false;
