@@ -19,6 +19,7 @@ unset DISPLAY               # headless: nothing may open a window
 if [ -z "${WINEPREFIX:-}" ]; then
     WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/orvalis-wine.XXXXXX")
     export WINEPREFIX
+    orvalis_own_prefix=1
     orvalis_wine_cleanup() {
         WINEPREFIX="$WINEPREFIX" wineserver -k 2>/dev/null || true
         rm -rf "$WINEPREFIX"
@@ -36,4 +37,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         exit 1
     fi
     WINEPREFIX="$WINEPREFIX" timeout 60 wineserver -w 2>/dev/null || true
+fi
+
+# One wine server for the whole run. By default it exits 3 s after its last
+# process, and a client that connects while it is going away dies with
+# "recvmsg: Connection reset by peer" and runs nothing: in CI one transcript
+# in thirteen failed so, with no output. A prefix of our own keeps its server
+# until the clean-up kills it; a caller's prefix keeps it a minute after the
+# last engine, then it goes as usual.
+if [ -n "${orvalis_own_prefix:-}" ]; then
+    wineserver -p
+else
+    wineserver -p60
 fi
