@@ -27,6 +27,7 @@ from export_qvm import export, network_from_checkpoint  # noqa: E402
 from model import BOARD_CELLS, OrvalisNet  # noqa: E402
 from qvm_format import read_qvm  # noqa: E402
 import qvm_quantise  # noqa: E402
+import qvm_to_checkpoint  # noqa: E402
 
 TOLERANCE = 1e-4
 POSITIONS = 6
@@ -84,10 +85,40 @@ def check_network_and_checkpoints(work_dir):
         export(network_from_checkpoint(checkpoint), reloaded)
         with open(direct, "rb") as a, open(reloaded, "rb") as b:
             checks.append(("checkpoint as %s exports the same bytes" % label, a.read() == b.read()))
+    checks += check_rebuilt_from_file(work_dir)
     for label, passed in checks:
         print("%s %s" % ("ok" if passed else "FAIL", label))
         failures += not passed
     return failures
+
+
+def check_rebuilt_from_file(work_dir):
+    """A network rebuilt from its exported file (to train on when the checkpoint is gone) gives
+    the file's outputs, before and after its batch statistics are restored, and in training
+    mode on the positions those statistics came from."""
+    generator = torch.Generator().manual_seed(5)
+    torch.manual_seed(5)
+    net = OrvalisNet(2, 16)
+    randomise_batch_norm(net, generator)
+    net.eval()
+    path = os.path.join(work_dir, "rebuild.qvm")
+    export(net, path)
+    with open(path, "rb") as file:
+        rebuilt = qvm_to_checkpoint.network_from_qvm(read_qvm(file.read()))
+    positions = random_positions(generator, 64)
+
+    def worst(a, b):
+        with torch.no_grad():
+            return max(float((x - y).abs().max()) for x, y in zip(a(positions), b(positions)))
+
+    rebuilt.eval()
+    checks = [("rebuilt from its file: same outputs", worst(net, rebuilt) <= TOLERANCE)]
+    qvm_to_checkpoint.restore_batch_statistics(rebuilt, positions)
+    rebuilt.eval()
+    checks.append(("rebuilt with batch statistics: same outputs", worst(net, rebuilt) <= TOLERANCE))
+    rebuilt.train()
+    checks.append(("rebuilt, training mode on its statistics' positions: same outputs", worst(net, rebuilt) <= TOLERANCE))
+    return checks
 
 
 def run_engine(qvr_infer, model_path, path, positions, work_dir):
