@@ -34,7 +34,7 @@ void search_tree::check_choice() {
     // The most visited move not proven either way: the one the think would play.
     tree_edge* choice = nullptr;
     for (tree_edge& edge : root.children) {
-        if (!edge.child || edge.child->proven != 0) continue;
+        if (!edge.child || edge.child->proven != 0 || (root.holds_out && edge.held_out)) continue;
         if (choice == nullptr || edge.child->visits > choice->child->visits) choice = &edge;
     }
     if (choice == nullptr || choice->child->visits < choice_check_visits) return;
@@ -52,10 +52,26 @@ void search_tree::check_choice() {
     threat::threat_defences(context.board, me, context.defence_solver, threat::ThreatKind::kFoursAndThrees, {cell},
                             choice_check_nodes, deadline, &refuted);
     context.choice_check_time += clock_type::now() - started;
-    if (!refuted.empty()) {
-        prove(*choice->child, 1, engine_move(refuted.front().second));
-        ++context.choice_refuted;
+    if (refuted.empty()) return;
+    prove(*choice->child, 1, engine_move(refuted.front().second));
+    ++context.choice_refuted;
+    // The opponent's threats bite: the moves the search turns to next are
+    // searched together for the ones that hold, the most visited first.
+    if (context.defences_searched || root.proven != 0) return;
+    std::vector<const tree_edge*> open;
+    for (const tree_edge& edge : root.children) {
+        if (!edge.child || edge.child->proven == 0) open.push_back(&edge);
     }
+    std::stable_sort(open.begin(), open.end(), [](const tree_edge* a, const tree_edge* b) {
+        const std::int32_t va = a->child ? a->child->visits : 0, vb = b->child ? b->child->visits : 0;
+        return va != vb ? va > vb : a->prior > b->prior;
+    });
+    std::vector<int> candidates;
+    for (const tree_edge* edge : open) candidates.push_back(threat_cell(edge->move));
+    const auto search_deadline = context.clock
+        ? std::min(context.think_end, context.share_of_think(context.budget.defence_search_percent))
+        : clock_type::time_point::max();
+    hold_to_defences(candidates, context.budget.defence_search_nodes, search_deadline);
 }
 
 }  // namespace search

@@ -26,15 +26,23 @@ move_distribution move_weights(const tree_node& node, double temperature, bool s
     // lost one by one and then tries the rest, and a move it has barely
     // looked at is no better a bet than the loss that took longest to prove
     // (the longest resistance found).
+    // Moves held out stay out while a move kept in is not proven lost.
+    bool hold = false;
+    if (skip_lost && node.holds_out) {
+        for (const tree_edge& edge : node.children) hold = hold || (!edge.held_out && !lost_edge(edge));
+    }
     if (skip_lost) {
         std::int32_t best_open = 0, best_lost = 0;
         for (const tree_edge& edge : node.children) {
+            if (hold && edge.held_out) continue;
             std::int32_t& best = lost_edge(edge) ? best_lost : best_open;
             best = std::max(best, child_visits(edge));
         }
         skip_lost = best_open > 0 && static_cast<std::int64_t>(best_open) * lost_resistance_ratio >= best_lost;
     }
-    auto counted = [skip_lost](const tree_edge& edge) { return !skip_lost || !lost_edge(edge); };
+    auto counted = [skip_lost, hold](const tree_edge& edge) {
+        return !(hold && edge.held_out) && (!skip_lost || !lost_edge(edge));
+    };
     if (temperature == 0.0 || 1.0 / temperature >= greedy_inverse_temperature) {
         std::int32_t most_visits = 0;
         for (const tree_edge& edge : node.children) {

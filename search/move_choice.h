@@ -18,7 +18,8 @@ using move_distribution = std::array<float, play::board_cells>;
 /// visits^(1/T); when no child has a visit the weights are NaN.
 /// With `skip_lost`, edges whose child is proven won for the opponent are
 /// left out, unless no other edge has at least 1/lost_resistance_ratio of
-/// the visits of the most visited lost one.
+/// the visits of the most visited lost one; and while the node holds_out,
+/// its held-out edges are left out as long as an edge kept in is not lost.
 move_distribution move_weights(const tree_node& node, double temperature, bool skip_lost = false);
 
 /// The first index at which the running float sum of `weights`, as a double,

@@ -105,25 +105,17 @@ void search_tree::prepare_root() {
         return;
     }
 
-    // 3. Every root move, the cells of the attack and our fours are tried as
-    //    answers; the refuted ones are proven lost. The attack's own cells and
-    //    our fours come first, then the root moves by prior.
+    // 3. The cells of the attack, our fours and every root move are searched
+    //    together as answers (defence_search.cpp): the refuted ones are
+    //    proven lost, and the root keeps to those found to hold. The attack's
+    //    own cells come in as moves even where the network gave them nothing.
+    for (int cell : line) {
+        if (board.empty(cell)) root.edge_for(engine_move(cell), forced_prior_floor);
+    }
     std::vector<int> candidates = line;
     for (int cell : threat::four_cells(board, me)) candidates.push_back(cell);
     candidates.insert(candidates.end(), by_prior.begin(), by_prior.end());
-    const std::vector<int> answers =
-        threat::threat_defences(board, me, context.defence_solver, kind, candidates, budget.defence_nodes_each,
-                                context.share_of_think(budget.defence_percent), &refuted);
-    for (int cell : answers) root.edge_for(engine_move(cell), forced_prior_floor);
-    prove_refuted();
-    if (answers.empty()) {
-        // Nothing we tried stops the attack: every move may lose, and the
-        // search picks the one that lasts best; a root whose moves were all
-        // tried is lost.
-        bool all_lost = root.complete;
-        for (const tree_edge& edge : root.children) all_lost = all_lost && edge.child && edge.child->proven > 0;
-        if (all_lost) prove(root, -1);
-    }
+    hold_to_defences(candidates, budget.defence_search_nodes, context.share_of_think(budget.defence_search_percent));
 }
 
 }  // namespace search

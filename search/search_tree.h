@@ -123,6 +123,12 @@ private:
     /// After a step: the move the search would play, checked against the
     /// opponent's win by threats (choice_check.cpp).
     void check_choice();
+    /// Searches which of `candidates` (threat board cells) stop the
+    /// opponent's win by threats, all in one best-first tree within `nodes`
+    /// and `deadline`: the refuted ones are proven lost, and when some are
+    /// found to hold, the root keeps to them (defence_search.cpp). Once per root.
+    void hold_to_defences(const std::vector<int>& candidates, std::int64_t nodes,
+                          threat::SearchBudget::Clock::time_point deadline);
     void ensure_root_expanded();
 
     /// Root noise for the node, from the tree's own source once seeded.

@@ -13,7 +13,9 @@ namespace search {
 tree_edge& select_edge(tree_node& node);
 
 /// select_edge over the edges whose child is not proven won for the opponent
-/// (the mover's proven losses); null when every edge is such a loss.
+/// (the mover's proven losses); null when every edge is such a loss. While
+/// the node holds_out, its held-out edges are passed over too, as long as
+/// another is left; after that the hold ends.
 tree_edge* select_unproven_edge(tree_node& node);
 
 }  // namespace search

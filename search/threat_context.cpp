@@ -66,6 +66,7 @@ void threat_context::reset_to(const play::board_state& position) {
     placed_ = 0;
     root_prepared = false;
     opponent_may_win = false;
+    defences_searched = false;
     choices_checked.clear();
     choice_check_time = {};
     playouts_on_root = 0;

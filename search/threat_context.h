@@ -58,6 +58,9 @@ struct threat_context {
     /// The root solver found the opponent's win by threats, or ran out
     /// before it settled: the move about to be played is worth a check.
     bool opponent_may_win = false;
+    /// The search for the moves that stop the opponent's win (defence_search.cpp)
+    /// has run on the current root.
+    bool defences_searched = false;
     /// Cells of the current root already checked as the search's choice
     /// (choice_check.cpp), in the order of their checks.
     std::vector<int> choices_checked;
@@ -80,6 +83,8 @@ struct threat_context {
     std::int64_t leaf_checks = 0;
     std::int64_t leaf_wins = 0;
     std::int64_t choice_refuted = 0;
+    std::int64_t defence_searches = 0;
+    std::int64_t defences_held = 0;
     std::int64_t solver_nodes = 0;
 
 private:

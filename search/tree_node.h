@@ -46,6 +46,9 @@ struct tree_edge {
     bool created = false;
     /// The child was made the root of the tree and no longer belongs here.
     bool kept = false;
+    /// Left out of the search and the choice while its parent holds_out:
+    /// not among the moves found to stop the opponent's forced win.
+    bool held_out = false;
     float prior = 0.0f;
     /// Mean value of the child for the mover; refreshed only by back-ups.
     float q = 0.0f;
@@ -78,6 +81,10 @@ struct tree_node {
     /// position's answers, or every empty cell), so that when all of them are
     /// proven lost, so is the node.
     bool complete = false;
+    /// Some edges are held_out (the root only, defence_search.cpp): the
+    /// playouts and the choice keep to the others while one of them is not
+    /// proven lost.
+    bool holds_out = false;
     /// A winning move of a node proven won; no_move otherwise.
     play::packed_move proof_move = no_move;
     tree_edge* parent_edge = nullptr;

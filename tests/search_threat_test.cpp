@@ -8,6 +8,7 @@
 
 #include "search/search_constants.h"
 #include "search/search_tree.h"
+#include "search/select_edge.h"
 #include "search/threat_constants.h"
 #include "search/threat_context.h"
 #include "search_test_support.h"
@@ -194,7 +195,7 @@ TEST_F(ThreatSearch, TheMoveAboutToBePlayedIsCheckedAgainstAWinTheRootLeftOpen) 
     evaluator.weights[play::cell_index(19, 19)] = 100.0f;
     evaluator.value = 0.9f;
     auto tree = tree_for(board);
-    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 5, 4, 2, 6});
+    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 1, 5, 4, 2, 6, 15});
     tree->run_playouts(1000);
     const search::threat_context& context = *tree->threats();
     ASSERT_FALSE(context.choices_checked.empty());
@@ -231,7 +232,7 @@ TEST_F(ThreatSearch, EachFavouriteInTurnIsCheckedWhileTheFavouritesFall) {
     }
     evaluator.value = 0.9f;
     auto tree = tree_for(board);
-    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 5, 4, 2, 6});
+    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 1, 5, 4, 2, 6, 15});
     tree->run_playouts(1500);
     EXPECT_GE(tree->threats()->choices_checked.size(), favourites.size());
     const play::packed_move chosen = tree->choose_move(0.0, nullptr, nullptr);
@@ -241,6 +242,95 @@ TEST_F(ThreatSearch, EachFavouriteInTurnIsCheckedWhileTheFavouritesFall) {
         EXPECT_EQ(edge.child->proven, 1) << play::packed_column(edge.move) << "," << play::packed_row(edge.move);
         EXPECT_NE(edge.move, chosen);
     }
+}
+
+// Whether the opponent (white) wins by threats after our move on `board`.
+bool opponent_wins_after(const play::board_state& board, play::packed_move move) {
+    threat::Board check;
+    for (int cell = 0; cell < play::board_cells; ++cell) {
+        if (board.cells[cell] != play::empty) {
+            check.place(threat::to_index(cell % 20, cell / 20), search::threat_colour(board.cells[cell]));
+        }
+    }
+    check.place(search::threat_cell(move), threat::kBlack);
+    threat::ThreatSolver solver;
+    threat::SearchBudget budget(1'000'000, threat::SearchBudget::Clock::time_point::max());
+    return solver.find_win(check, threat::kWhite, threat::ThreatKind::kFoursAndThrees, &budget) >= 0;
+}
+
+TEST_F(ThreatSearch, TheRootKeepsToTheMovesFoundToHoldAgainstTheOpponentsWin) {
+    // The opponent's double three at (7,10) wins if we let it; the network
+    // sees only the far corner. The moves found to hold are all the search
+    // plays: the rest get no visit, and the move chosen stops the threat.
+    const play::board_state board =
+        board_of({"X", "", "", "", "", "", "", "", "", "", ".....OO", "......X", ".......OX", ".......O", "", "",
+                  "", "", "", "..................X"});
+    evaluator.weights.fill(0.001f);
+    evaluator.weights[play::cell_index(19, 19)] = 100.0f;
+    evaluator.value = 0.9f;
+    auto tree = tree_for(board);
+    tree->run_playouts(300);
+    const search::tree_node& root = tree->root();
+    ASSERT_TRUE(root.holds_out);
+    EXPECT_EQ(tree->threats()->defence_searches, 1);
+    int kept_in = 0;
+    for (const search::tree_edge& edge : root.children) {
+        if (edge.held_out) {
+            EXPECT_TRUE(!edge.child || edge.child->visits == 0 || edge.child->proven > 0);
+            continue;
+        }
+        ++kept_in;
+        EXPECT_FALSE(opponent_wins_after(board, edge.move)) << play::packed_column(edge.move) << ","
+                                                            << play::packed_row(edge.move);
+    }
+    EXPECT_GE(kept_in, 1);
+    EXPECT_LE(kept_in, static_cast<int>(search::defences_held_wanted));
+    const play::packed_move chosen = tree->choose_move(0.0, nullptr, nullptr);
+    EXPECT_NE(chosen, xy(19, 19));
+    EXPECT_FALSE(opponent_wins_after(board, chosen));
+}
+
+TEST_F(ThreatSearch, ARefutedFavouriteSendsTheSearchToTheMovesThatHold) {
+    // As above, but the root solver is starved and finds nothing: the
+    // corner is refuted by the check of the search's choice, and then all
+    // the moves are searched together for the ones that hold.
+    const play::board_state board =
+        board_of({"X", "", "", "", "", "", "", "", "", "", ".....OO", "......X", ".......OX", ".......O", "", "",
+                  "", "", "", "..................X"});
+    evaluator.weights.fill(0.001f);
+    evaluator.weights[play::cell_index(19, 19)] = 100.0f;
+    evaluator.weights[play::cell_index(18, 18)] = 80.0f;
+    evaluator.value = 0.9f;
+    auto tree = tree_for(board);
+    tree->use_root_budget(search::root_solver_budget{1, 1, 1, 1, 1, 300000, 5, 4, 2, 6, 15});
+    tree->run_playouts(600);
+    const search::threat_context& context = *tree->threats();
+    EXPECT_GE(context.choice_refuted, 1);
+    EXPECT_EQ(context.defence_searches, 1);
+    EXPECT_TRUE(tree->root().holds_out);
+    const play::packed_move chosen = tree->choose_move(0.0, nullptr, nullptr);
+    EXPECT_FALSE(opponent_wins_after(board, chosen)) << play::packed_column(chosen) << "," << play::packed_row(chosen);
+}
+
+TEST_F(ThreatSearch, AHoldEndsOnceEveryMoveKeptInIsProvenLost) {
+    auto tree = tree_for(board_of({"", "", "", "", "", "", "", "", "", "", ".........X"}));
+    search::tree_node& root = tree->root();
+    for (play::packed_move move : {xy(1, 1), xy(2, 2), xy(3, 3)}) root.edge_for(move, 0.3f).create_child();
+    root.children[0].child->visits = 100;  // the favourite, held out
+    root.children[0].held_out = true;
+    root.children[1].held_out = true;
+    root.children[2].child->visits = 5;  // the one kept in
+    root.holds_out = true;
+    root.visits = 106;
+    EXPECT_EQ(tree->choose_move(0.0, nullptr, nullptr), xy(3, 3));
+    EXPECT_EQ(search::select_unproven_edge(root)->move, xy(3, 3));
+    // The move kept in is refuted: the hold ends, and the others are back.
+    search::prove(*root.children[2].child, 1);
+    EXPECT_EQ(tree->choose_move(0.0, nullptr, nullptr), xy(1, 1));
+    const search::tree_edge* next = search::select_unproven_edge(root);
+    ASSERT_NE(next, nullptr);
+    EXPECT_NE(next->move, xy(3, 3));
+    EXPECT_FALSE(root.holds_out);
 }
 
 TEST_F(ThreatSearch, ALostPositionKeepsTheLongestResistanceOverABarelySearchedMove) {

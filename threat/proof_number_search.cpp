@@ -153,16 +153,18 @@ void ProofNumberSearch::expand(uint32_t at, Board& board, Color attacker, bool a
     update(node, attacker_to_move);
 }
 
-int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, std::size_t three_moves,
-                                SearchBudget& budget, std::vector<int>* line, int max_depth) {
+void ProofNumberSearch::prepare(Color attacker, bool with_threes, std::size_t three_moves) {
     aborted_ = false;
     with_threes_ = with_threes;
     three_moves_ = three_moves;
     salt_ = (attacker == kWhite ? kWhiteAttackerSalt : 0) ^ (with_threes ? kThreesSalt * (2 * three_moves + 1) : 0);
     nodes_.clear();
     nodes_.push_back(Node{});
-    if (line) line->clear();
+}
 
+template <class StopAfter>
+void ProofNumberSearch::run(Board& board, Color attacker, bool root_attacker_to_move, int max_depth,
+                            SearchBudget& budget, StopAfter stop_after) {
     struct Step {
         uint32_t node;
         int depth;
@@ -171,7 +173,7 @@ int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, 
     // The path from the root to the node where the next descent starts, with its stones on the
     // board. After an expansion the numbers are backed up only as far as they change: above that
     // point the path to the most proving leaf stays the same, so the next descent starts there.
-    std::vector<Step> path{{0, max_depth, true}};
+    std::vector<Step> path{{0, max_depth, root_attacker_to_move}};
     while (nodes_[0].proof != 0 && nodes_[0].disproof != 0) {
         if (!budget.spend() || nodes_.size() + 400 > kMaxNodes) {
             aborted_ = true;
@@ -204,13 +206,24 @@ int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, 
                 update(node, step.attacker_to_move);
             }
             const bool settled = node.proof == 0 || node.disproof == 0;
+            if (path.size() == 1) break;
             if (settled) remember(key(board.hash(), step.attacker_to_move), step.depth, node);
-            if (path.size() == 1 || (!settled && node.proof == proof && node.disproof == disproof)) break;
+            if (!settled && node.proof == proof && node.disproof == disproof) break;
             board.undo();
             path.pop_back();
         }
+        // Only a change that reached the root can have settled one of its children.
+        if (path.size() == 1 && stop_after()) break;
     }
     for (size_t i = 1; i < path.size(); ++i) board.undo();
+}
+
+int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, std::size_t three_moves,
+                                SearchBudget& budget, std::vector<int>* line, int max_depth) {
+    prepare(attacker, with_threes, three_moves);
+    if (line) line->clear();
+    run(board, attacker, true, max_depth, budget, [] { return false; });
+    if (nodes_[0].proof == 0 || nodes_[0].disproof == 0) remember(key(board.hash(), true), max_depth, nodes_[0]);
 
     const Node& root = nodes_[0];
     if (root.proof != 0) return -1;
@@ -238,6 +251,64 @@ int ProofNumberSearch::find_win(Board& board, Color attacker, bool with_threes, 
         if (nodes_[c].proof == 0) return nodes_[c].move;
     }
     return -1;
+}
+
+}  // namespace threat
+
+namespace threat {
+
+void ProofNumberSearch::find_defences(Board& board, Color attacker, bool with_threes, std::size_t three_moves,
+                                      const std::vector<int>& candidates, std::size_t safe_wanted,
+                                      SearchBudget& budget, int max_depth, Defences& out) {
+    out.safe.clear();
+    out.refuted.clear();
+    prepare(attacker, with_threes, three_moves);
+    const Color defender = other(attacker);
+    for (int cell : candidates) {
+        if (board.empty(cell)) add_child(board, defender, cell, true, max_depth, 1);
+    }
+    Node& root = nodes_[0];
+    root.first_child = 1;
+    root.child_count = static_cast<uint16_t>(nodes_.size() - 1);
+    if (root.child_count == 0) return;
+    // A candidate found safe leaves the search (both its numbers infinite, so that no descent
+    // picks it and the root's disproof is the others' best), and the search goes on for the next.
+    std::vector<bool> taken(nodes_.size(), false);
+    auto collect = [&] {
+        for (uint32_t c = 1; c <= nodes_[0].child_count; ++c) {
+            if (taken[c]) continue;
+            if (nodes_[c].disproof == 0) {
+                taken[c] = true;
+                out.safe.push_back(nodes_[c].move);
+                nodes_[c].proof = kInfinite;
+                nodes_[c].disproof = kInfinite;
+            } else if (nodes_[c].proof == 0) {
+                taken[c] = true;
+                int answer = -1;
+                for (uint32_t g = nodes_[c].first_child; g < nodes_[c].first_child + nodes_[c].child_count; ++g) {
+                    if (nodes_[g].proof == 0) {
+                        answer = nodes_[g].move;
+                        break;
+                    }
+                }
+                out.refuted.emplace_back(nodes_[c].move, answer);
+            }
+        }
+        update(nodes_[0], false);
+        if (out.safe.size() >= safe_wanted) return true;
+        // Every candidate settled: the root is out of play.
+        return nodes_[0].disproof >= kInfinite;
+    };
+    if (!collect()) run(board, attacker, false, max_depth, budget, collect);
+    // A candidate settled by the table on creation has no tree to read its refutation from:
+    // the table settles it again at once.
+    for (auto& [cell, answer] : out.refuted) {
+        if (answer >= 0) continue;
+        board.place(cell, defender);
+        SearchBudget again(1000, SearchBudget::Clock::time_point::max());
+        answer = find_win(board, attacker, with_threes, three_moves, again, nullptr, max_depth);
+        board.undo();
+    }
 }
 
 }  // namespace threat

@@ -33,6 +33,20 @@ public:
                  std::vector<int>* line, int max_depth);
     bool aborted() const { return aborted_; }
 
+    /// The defender's moves among `candidates` (empty cells, no repeats), searched together
+    /// under one root where the defender moves: `safe` gets those after which the attacker
+    /// has no win (within `max_depth`), `refuted` those after which it has, with its winning
+    /// answer. Best first, the search spends its nodes on the defences that look cheapest to
+    /// hold; it ends once `safe_wanted` are found, every candidate is settled, or the budget
+    /// is spent (the rest are in neither list).
+    struct Defences {
+        std::vector<int> safe;
+        std::vector<std::pair<int, int>> refuted;
+    };
+    void find_defences(Board& board, Color attacker, bool with_threes, std::size_t three_moves,
+                       const std::vector<int>& candidates, std::size_t safe_wanted, SearchBudget& budget,
+                       int max_depth, Defences& out);
+
 private:
     struct Node {
         uint32_t proof = 1;
@@ -62,6 +76,13 @@ private:
     /// The numbers of an expanded node from its children's.
     void update(Node& node, bool attacker_to_move) const;
     void remember(uint64_t key, int depth, const Node& node);
+    void prepare(Color attacker, bool with_threes, std::size_t three_moves);
+    /// Expands the most proving leaf under the root, with the root's side to move given, until
+    /// the root settles or the budget is spent; `stop_after` is called after each expansion
+    /// whose numbers changed all the way up to the root, and ends the search when it returns true.
+    template <class StopAfter>
+    void run(Board& board, Color attacker, bool root_attacker_to_move, int max_depth, SearchBudget& budget,
+             StopAfter stop_after);
 };
 
 }  // namespace threat

@@ -77,6 +77,22 @@ void ThreatSolver::store(uint64_t key, int depth, bool won, int move) {
     entry.won = won;
 }
 
+void ThreatSolver::find_defences(Board& board, Color attacker, const std::vector<int>& candidates,
+                                 size_t safe_wanted, SearchBudget* budget, ProofNumberSearch::Defences& out) {
+    SearchBudget unlimited;
+    // A depth-first solver lends no tree: one is made for the search (its table costs only the
+    // pages it touches).
+    std::unique_ptr<ProofNumberSearch> own;
+    ProofNumberSearch* tree = proof_numbers_.get();
+    if (!tree) {
+        own = std::make_unique<ProofNumberSearch>();
+        tree = own.get();
+    }
+    tree->find_defences(board, attacker, true, three_moves_, candidates, safe_wanted, budget ? *budget : unlimited,
+                        kMaxVctDepth, out);
+    aborted_ = tree->aborted();
+}
+
 int ThreatSolver::find_win(Board& board, Color attacker, ThreatKind kind, SearchBudget* budget,
                            std::vector<int>* line, int max_depth) {
     SearchBudget unlimited;

@@ -13,6 +13,7 @@
 
 #include "threat/board.h"
 #include "threat/budget.h"
+#include "threat/proof_number_search.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +34,6 @@ enum class ThreatKind { kFoursOnly, kFoursAndThrees };
 /// refutations in far fewer nodes and keeps its tree in memory (up to 16 MiB).
 enum class SearchOrder { kDepthFirst, kProofNumber };
 
-class ProofNumberSearch;
 
 /// Open threes tried per attacker node unless set otherwise: the best few carry nearly every
 /// real attack (the teacher searches this wide).
@@ -58,6 +58,12 @@ public:
 
     /// How threats searches (kFoursAndThrees) are ordered; fours-only searches stay depth first.
     void set_order(SearchOrder order);
+
+    /// Which of the defender's `candidates` stop the attacker's win by threats, all searched in one
+    /// best-first tree whatever the order set (ProofNumberSearch::find_defences). The solver's
+    /// table is not used; `aborted()` says whether the budget ran out.
+    void find_defences(Board& board, Color attacker, const std::vector<int>& candidates, size_t safe_wanted,
+                       SearchBudget* budget, ProofNumberSearch::Defences& out);
 
     /// True when the last find_win ran out of budget before finishing.
     bool aborted() const { return aborted_; }

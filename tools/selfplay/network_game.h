@@ -25,8 +25,9 @@ namespace selfplay {
 /// second orvalis-bench measures: 54k own fours, 43k own threats, 22k for
 /// each of the opponent's searches), so that self-play sees what the engine
 /// sees in play. Each defence tried gets 5,000 nodes (the engine: 10,000,
-/// but within one shared deadline).
-inline constexpr search::root_solver_budget tool_root_budget{50000, 45000, 20000, 20000, 5000, 0, 0, 0, 0};
+/// but within one shared deadline); the search of all defences together
+/// 40,000 (its 15% of the think at about 300,000 expansions a second).
+inline constexpr search::root_solver_budget tool_root_budget{50000, 45000, 20000, 20000, 5000, 40000, 0, 0, 0, 0, 0};
 
 struct game_options {
     std::int32_t playouts = 400;      // counted playouts added to the tree before each move
