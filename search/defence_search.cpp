@@ -15,7 +15,7 @@
 namespace search {
 
 void search_tree::hold_to_defences(const std::vector<int>& candidates, std::int64_t nodes,
-                                   threat::SearchBudget::Clock::time_point deadline) {
+                                   threat::SearchBudget::Clock::time_point deadline, int also_kept) {
     threat_context& context = *threat_;
     tree_node& root = *root_;
     if (context.defences_searched) return;
@@ -51,8 +51,10 @@ void search_tree::hold_to_defences(const std::vector<int>& candidates, std::int6
     }
     if (found.safe.empty() || root.proven != 0) return;
     for (int cell : found.safe) root.edge_for(engine_move(cell), forced_prior_floor);
+    std::vector<int> kept = found.safe;
+    kept.push_back(also_kept);
     for (tree_edge& edge : root.children) {
-        edge.held_out = std::find(found.safe.begin(), found.safe.end(), threat_cell(edge.move)) == found.safe.end();
+        edge.held_out = std::find(kept.begin(), kept.end(), threat_cell(edge.move)) == kept.end();
     }
     root.holds_out = true;
     context.defences_held += static_cast<std::int64_t>(found.safe.size());

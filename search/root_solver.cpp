@@ -115,7 +115,10 @@ void search_tree::prepare_root() {
     std::vector<int> candidates = line;
     for (int cell : threat::four_cells(board, me)) candidates.push_back(cell);
     candidates.insert(candidates.end(), by_prior.begin(), by_prior.end());
-    hold_to_defences(candidates, budget.defence_search_nodes, context.share_of_think(budget.defence_search_percent));
+    // The network's favourite stays in play unless refuted: a defence that is
+    // only dear to confirm is often the best one.
+    hold_to_defences(candidates, budget.defence_search_nodes, context.share_of_think(budget.defence_search_percent),
+                     by_prior.empty() ? -1 : by_prior.front());
 }
 
 }  // namespace search

@@ -126,9 +126,10 @@ private:
     /// Searches which of `candidates` (threat board cells) stop the
     /// opponent's win by threats, all in one best-first tree within `nodes`
     /// and `deadline`: the refuted ones are proven lost, and when some are
-    /// found to hold, the root keeps to them (defence_search.cpp). Once per root.
+    /// found to hold, the root keeps to them and to `also_kept` (a cell, or
+    /// -1) unless it is refuted (defence_search.cpp). Once per root.
     void hold_to_defences(const std::vector<int>& candidates, std::int64_t nodes,
-                          threat::SearchBudget::Clock::time_point deadline);
+                          threat::SearchBudget::Clock::time_point deadline, int also_kept = -1);
     void ensure_root_expanded();
 
     /// Root noise for the node, from the tree's own source once seeded.
