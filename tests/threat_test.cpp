@@ -210,6 +210,17 @@ TEST(ThreatPatterns, IncrementalCodesMatchASlowRecountAfterRandomPlayAndUndo) {
                         << side[0] << "x" << side[1] << " cell " << column_of(index) << "," << row_of(index);
                 }
             }
+            // The threat cells the searches visit are exactly the empty cells whose recount
+            // reaches an open three: none missed, no stone or wall among them.
+            for (Color color : {kBlack, kWhite}) {
+                std::vector<int> expected;
+                for (int index : board.empty_cells()) {
+                    if (board.pattern_counts(color, index) & at_least(kOpenThree)) expected.push_back(index);
+                }
+                std::vector<int> visited;
+                for_each_threat_cell(board, color, [&](int index) { visited.push_back(index); });
+                ASSERT_EQ(visited, expected) << side[0] << "x" << side[1] << " colour " << color;
+            }
         }
     }
 }

@@ -7,6 +7,9 @@
 #include <stdexcept>
 
 namespace threat {
+
+static_assert(kThreatCountsMask == at_least(kOpenThree));
+
 namespace {
 
 struct ZobristTable {
@@ -67,12 +70,24 @@ void Board::add_to_neighbour_keys(int index, int sign, int code_for_black, int c
                                       (uint64_t{1} << (4 * line_pattern(black_key)));
             counts_[kWhite][centre] = counts_[kWhite][centre] - (uint64_t{1} << (4 * line_pattern(old_white))) +
                                       (uint64_t{1} << (4 * line_pattern(white_key)));
+            update_threat_bits(centre);
         }
+    }
+}
+
+void Board::update_threat_bits(int index) {
+    const int word = index / 64;
+    const uint64_t bit = uint64_t{1} << (index % 64);
+    const bool is_empty = cells_[index] == Cell::kEmpty;
+    for (Color c : {kBlack, kWhite}) {
+        const bool hot = is_empty && (counts_[c][index] & kThreatCountsMask) != 0;
+        threat_cells_[c][word] = (threat_cells_[c][word] & ~bit) | (hot ? bit : 0);
     }
 }
 
 void Board::place(int index, Color color) {
     cells_[index] = color == kBlack ? Cell::kBlackStone : Cell::kWhiteStone;
+    update_threat_bits(index);
     if (color == kBlack) {
         add_to_neighbour_keys(index, 1, kKeyOwn, kKeyBlocked);
     } else {
@@ -114,6 +129,7 @@ void Board::undo() {
         for (int d = 0; d < kDirections; ++d) counts += uint64_t{1} << (4 * line_pattern(keys_[c][d][index]));
         counts_[c][index] = counts;
     }
+    update_threat_bits(index);
     hash_ ^= stone_hash(index, color);
 }
 

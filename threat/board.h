@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -37,6 +38,12 @@ inline constexpr int line_key_weight(int slot) { return slot == 0 ? 1 : 3 * line
 /// The digit of a line key for the neighbour at `slot`.
 inline constexpr int line_key_digit(int key, int slot) { return key / line_key_weight(slot) % 3; }
 
+/// One bit per padded cell index.
+inline constexpr int kCellWords = (kCells + 63) / 64;
+using CellSet = std::array<uint64_t, kCellWords>;
+/// The bits of Board::pattern_counts from the open three upwards (patterns.h: at_least(kOpenThree)).
+inline constexpr uint64_t kThreatCountsMask = ~uint64_t{0} << (4 * 5);
+
 enum Color : int8_t { kBlack = 0, kWhite = 1 };
 inline constexpr Color other(Color c) { return c == kBlack ? kWhite : kBlack; }
 
@@ -62,6 +69,12 @@ public:
     Color side_to_move() const { return stone_count() % 2 == 0 ? kBlack : kWhite; }
     const std::vector<int>& history() const { return history_; }
     uint64_t hash() const { return hash_; }
+
+    /// The empty cells where a stone of `color` would make an open three or more on some line, one
+    /// bit a cell by padded index (bit i%64 of word i/64). Kept with the counts, because the
+    /// threat searches look only at such cells and a position has a few dozen of them among the
+    /// hundreds near the stones.
+    const CellSet& threat_cells(Color color) const { return threat_cells_[color]; }
 
     /// The 8 neighbours of `index` along `direction`, as `color` sees them, one base-3 digit each.
     uint16_t line_key(Color color, int direction, int index) const {
@@ -98,6 +111,7 @@ private:
     // keys_[color][direction][cell]: the cell's line neighbourhood for that colour.
     std::array<std::array<std::array<uint16_t, kCells>, kDirections>, 2> keys_{};
     std::array<std::array<uint64_t, kCells>, 2> counts_{};
+    std::array<CellSet, 2> threat_cells_{};
     std::vector<int> history_;
     std::vector<Area> boxes_;  // bounding box of the stones after each placement
     uint64_t hash_ = 0;
@@ -105,6 +119,8 @@ private:
     /// Adds `sign` times the codes to the keys of the cell's neighbours (a stone placed: +1 with
     /// its codes; taken back: -1 with the same codes) and keeps their counts.
     void add_to_neighbour_keys(int index, int sign, int code_for_black, int code_for_white);
+    /// Sets the cell's threat_cells bits from its counts (an empty cell) or clears them (a stone).
+    void update_threat_bits(int index);
 };
 
 /// Zobrist key of a stone; the board hash is the xor over all its stones.
@@ -121,6 +137,35 @@ void for_each_empty_near_stones(const Board& board, Visit visit) {
             if (board.empty(index)) visit(index);
         }
     }
+}
+
+/// Calls visit(index) for each cell of `cells` in increasing index order, which is row by row
+/// like for_each_empty_near_stones.
+template <typename Visit>
+void for_each_cell_in(const CellSet& cells, Visit visit) {
+    for (int word = 0; word < kCellWords; ++word) {
+        for (uint64_t bits = cells[word]; bits != 0; bits &= bits - 1) {
+            visit(word * 64 + std::countr_zero(bits));
+        }
+    }
+}
+
+/// Calls visit(index), row by row, for each empty cell where a stone of `color` makes an open
+/// three or more: every cell where a scan for that colour's threes, fours or fives can find one,
+/// in the order for_each_empty_near_stones would give them.
+template <typename Visit>
+void for_each_threat_cell(const Board& board, Color color, Visit visit) {
+    for_each_cell_in(board.threat_cells(color), visit);
+}
+
+/// As for_each_threat_cell, for the cells where either colour makes an open three or more.
+template <typename Visit>
+void for_each_threat_cell_of_either(const Board& board, Visit visit) {
+    CellSet either;
+    for (int word = 0; word < kCellWords; ++word) {
+        either[word] = board.threat_cells(kBlack)[word] | board.threat_cells(kWhite)[word];
+    }
+    for_each_cell_in(either, visit);
 }
 
 }  // namespace threat

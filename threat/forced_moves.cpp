@@ -10,7 +10,7 @@ namespace {
 
 bool has_flex_four_cell(const Board& board, Color color) {
     bool found = false;
-    for_each_empty_near_stones(board, [&](int index) {
+    for_each_threat_cell(board, color, [&](int index) {
         if (!found && cell_threat(board, color, index).makes_flex_four()) found = true;
     });
     return found;
@@ -20,7 +20,7 @@ bool has_flex_four_cell(const Board& board, Color color) {
 
 std::vector<int> four_cells(const Board& board, Color color) {
     std::vector<int> cells;
-    for_each_empty_near_stones(board, [&](int index) {
+    for_each_threat_cell(board, color, [&](int index) {
         const CellThreat threat = cell_threat(board, color, index);
         if (!threat.makes_five() && threat.makes_four()) cells.push_back(index);
     });

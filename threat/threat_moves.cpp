@@ -12,7 +12,7 @@ void attacker_moves(const Board& board, Color attacker, bool with_threes, std::s
     moves = AttackerMoves{};
     const Color defender = other(attacker);
     const uint64_t wanted = at_least(with_threes ? kOpenThree : kFour);
-    for_each_empty_near_stones(board, [&](int index) {
+    for_each_threat_cell_of_either(board, [&](int index) {
         if (moves.five >= 0) return;
         const uint64_t defender_counts = board.pattern_counts(defender, index);
         if ((board.pattern_counts(attacker, index) & wanted) == 0 && (defender_counts & at_least(kFive)) == 0) {
@@ -50,7 +50,7 @@ Threatened defender_replies(const Board& board, Color attacker, bool with_threes
     std::vector<int> fives;
     std::vector<int> flex;
     std::vector<int> defender_fours;
-    for_each_empty_near_stones(board, [&](int index) {
+    for_each_threat_cell_of_either(board, [&](int index) {
         if (((board.pattern_counts(attacker, index) | board.pattern_counts(defender, index)) & at_least(kFour)) == 0) {
             return;  // no five, four or open four of either side here
         }

@@ -31,7 +31,7 @@ ThreatSolver::~ThreatSolver() = default;
 
 std::vector<int> five_cells(const Board& board, Color color) {
     std::vector<int> cells;
-    for_each_empty_near_stones(board, [&](int index) {
+    for_each_threat_cell(board, color, [&](int index) {
         if (cell_threat(board, color, index).makes_five()) cells.push_back(index);
     });
     return cells;
@@ -39,7 +39,7 @@ std::vector<int> five_cells(const Board& board, Color color) {
 
 std::vector<int> flex_four_cells(const Board& board, Color color) {
     std::vector<int> cells;
-    for_each_empty_near_stones(board, [&](int index) {
+    for_each_threat_cell(board, color, [&](int index) {
         if (cell_threat(board, color, index).makes_flex_four()) cells.push_back(index);
     });
     return cells;
