@@ -51,26 +51,39 @@ Board::Board(int width, int height) : width_(width), height_(height) {
 }
 
 void Board::add_to_neighbour_keys(int index, int sign, int code_for_black, int code_for_white) {
+    // A neighbour's key changes by the same amount along every direction; worked out once here,
+    // because this loop is most of the cost of a stone placed or taken back in the searches.
+    std::array<int, 2 * kFrame> black_delta{};
+    std::array<int, 2 * kFrame> white_delta{};
+    for (int slot = 0; slot < 2 * kFrame; ++slot) {
+        black_delta[slot] = sign * code_for_black * line_key_weight(slot);
+        white_delta[slot] = sign * code_for_white * line_key_weight(slot);
+    }
     for (int d = 0; d < kDirections; ++d) {
         for (int k = -kFrame; k <= kFrame; ++k) {
             if (k == 0) continue;
             const int centre = index - k * kStep[d];
             if (centre < 0 || centre >= kCells) continue;
-            const int weight = sign * line_key_weight(line_key_slot(k));
+            const int slot = line_key_slot(k);
             auto& black_key = keys_[kBlack][d][centre];
             auto& white_key = keys_[kWhite][d][centre];
             const uint16_t old_black = black_key;
             const uint16_t old_white = white_key;
-            black_key = static_cast<uint16_t>(black_key + code_for_black * weight);
-            white_key = static_cast<uint16_t>(white_key + code_for_white * weight);
+            black_key = static_cast<uint16_t>(black_key + black_delta[slot]);
+            white_key = static_cast<uint16_t>(white_key + white_delta[slot]);
             // Only empty cells' counts are read; a stone's cell is recounted when undo() frees it.
             // Subtract first: the old pattern was counted, so no nibble borrows.
             if (cells_[centre] != Cell::kEmpty) continue;
-            counts_[kBlack][centre] = counts_[kBlack][centre] - (uint64_t{1} << (4 * line_pattern(old_black))) +
-                                      (uint64_t{1} << (4 * line_pattern(black_key)));
-            counts_[kWhite][centre] = counts_[kWhite][centre] - (uint64_t{1} << (4 * line_pattern(old_white))) +
-                                      (uint64_t{1} << (4 * line_pattern(white_key)));
-            update_threat_bits(centre);
+            const uint64_t black_counts = counts_[kBlack][centre] - (uint64_t{1} << (4 * line_pattern(old_black))) +
+                                          (uint64_t{1} << (4 * line_pattern(black_key)));
+            const uint64_t white_counts = counts_[kWhite][centre] - (uint64_t{1} << (4 * line_pattern(old_white))) +
+                                          (uint64_t{1} << (4 * line_pattern(white_key)));
+            counts_[kBlack][centre] = black_counts;
+            counts_[kWhite][centre] = white_counts;
+            const auto word = static_cast<unsigned>(centre) / 64;
+            const uint64_t bit = uint64_t{1} << (static_cast<unsigned>(centre) % 64);
+            threat_cells_[kBlack][word] = (threat_cells_[kBlack][word] & ~bit) | ((black_counts & kThreatCountsMask) ? bit : 0);
+            threat_cells_[kWhite][word] = (threat_cells_[kWhite][word] & ~bit) | ((white_counts & kThreatCountsMask) ? bit : 0);
         }
     }
 }
