@@ -58,7 +58,7 @@ void engine_session::think_and_reply() {
     // size; otherwise that size stays at the largest tree ever held and every
     // later think would end after its first step.
     if (max_memory != 0) platform::return_freed_memory();
-    const double handicap_ms = first_think ? first_think_handicap_ms : 0.0;
+    const double handicap_ms = first_think ? first_think_handicap(timeout_turn) : 0.0;
     first_think = false;
     stop_rules rules(timeout_turn, handicap_ms);
     // The root solver's shares are of the turn itself: the first think's

@@ -86,7 +86,7 @@ public:
     std::atomic<bool> threat_search{true};
     std::unique_ptr<play::gomoku_player> current_player;
     std::string model_path;
-    /// The first think of the process ends earlier (first_think_handicap_ms).
+    /// The first think of the process ends earlier (first_think_handicap).
     bool first_think = true;
 
 private:

@@ -28,6 +28,10 @@ std::int32_t stability_threshold_for(std::int32_t timeout_turn) {
     return std::max(min_stability_threshold, static_cast<std::int32_t>(std::trunc(scaled)));
 }
 
+double first_think_handicap(std::int32_t timeout_turn) {
+    return std::clamp(timeout_turn * first_think_handicap_turn_share, 0.0, first_think_handicap_ms);
+}
+
 std::int32_t planned_think_ms(const think_limits& limits, double handicap_ms) {
     const double by_turn = limits.timeout_turn * turn_share - handicap_ms;
     const double by_match = limits.time_left * match_share - handicap_ms;

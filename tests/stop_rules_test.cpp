@@ -63,9 +63,20 @@ TEST(StopRules, TimeLimitsWithAndWithoutTheFirstThinkHandicap) {
     stop_rules later(limits.timeout_turn, 0.0);
     EXPECT_FALSE(later.after_step({0, 0, 0.1f, 1}, 26999.0, limits, std::nullopt));
     EXPECT_TRUE(later.after_step({1, 0, 0.1f, 1}, 27000.5, limits, std::nullopt));
-    stop_rules first(limits.timeout_turn, protocol::first_think_handicap_ms);
+    stop_rules first(limits.timeout_turn, protocol::first_think_handicap(limits.timeout_turn));
     EXPECT_FALSE(first.after_step({0, 0, 0.1f, 1}, 25799.0, limits, std::nullopt));
     EXPECT_TRUE(first.after_step({1, 0, 0.1f, 1}, 25800.5, limits, std::nullopt));
+
+    // A short turn keeps most of its first think: 1 s leaves 800 ms, where
+    // the whole handicap would have stopped it after its first step.
+    think_limits short_turn;
+    short_turn.timeout_turn = 1000;
+    stop_rules first_short(short_turn.timeout_turn, protocol::first_think_handicap(short_turn.timeout_turn));
+    EXPECT_FALSE(first_short.after_step({0, 0, 0.1f, 1}, 799.0, short_turn, std::nullopt));
+    EXPECT_TRUE(first_short.after_step({1, 0, 0.1f, 1}, 800.5, short_turn, std::nullopt));
+    EXPECT_EQ(protocol::planned_think_ms(short_turn, protocol::first_think_handicap(short_turn.timeout_turn)), 800);
+    EXPECT_EQ(protocol::first_think_handicap(12000), protocol::first_think_handicap_ms);
+    EXPECT_EQ(protocol::first_think_handicap(0), 0.0);
 
     limits.time_left = 20000;  // a tenth: 2000 ms, reached at equality
     stop_rules match(limits.timeout_turn, 0.0);
