@@ -12,6 +12,12 @@ static_assert(kThreatCountsMask == at_least(kOpenThree));
 
 namespace {
 
+void assign_cell(CellSet& cells, int index, bool in) {
+    const auto word = static_cast<unsigned>(index) / 64;
+    const uint64_t bit = uint64_t{1} << (static_cast<unsigned>(index) % 64);
+    cells[word] = (cells[word] & ~bit) | (in ? bit : 0);
+}
+
 struct ZobristTable {
     std::array<std::array<uint64_t, kCells>, 2> keys{};
     ZobristTable() {
@@ -80,21 +86,16 @@ void Board::add_to_neighbour_keys(int index, int sign, int code_for_black, int c
                                           (uint64_t{1} << (4 * line_pattern(white_key)));
             counts_[kBlack][centre] = black_counts;
             counts_[kWhite][centre] = white_counts;
-            const auto word = static_cast<unsigned>(centre) / 64;
-            const uint64_t bit = uint64_t{1} << (static_cast<unsigned>(centre) % 64);
-            threat_cells_[kBlack][word] = (threat_cells_[kBlack][word] & ~bit) | ((black_counts & kThreatCountsMask) ? bit : 0);
-            threat_cells_[kWhite][word] = (threat_cells_[kWhite][word] & ~bit) | ((white_counts & kThreatCountsMask) ? bit : 0);
+            assign_cell(threat_cells_[kBlack], centre, (black_counts & kThreatCountsMask) != 0);
+            assign_cell(threat_cells_[kWhite], centre, (white_counts & kThreatCountsMask) != 0);
         }
     }
 }
 
 void Board::update_threat_bits(int index) {
-    const int word = index / 64;
-    const uint64_t bit = uint64_t{1} << (index % 64);
     const bool is_empty = cells_[index] == Cell::kEmpty;
     for (Color c : {kBlack, kWhite}) {
-        const bool hot = is_empty && (counts_[c][index] & kThreatCountsMask) != 0;
-        threat_cells_[c][word] = (threat_cells_[c][word] & ~bit) | (hot ? bit : 0);
+        assign_cell(threat_cells_[c], index, is_empty && (counts_[c][index] & kThreatCountsMask) != 0);
     }
 }
 
