@@ -38,12 +38,12 @@ PositionRecord encode_position(const Board& board, Color to_move) {
     return record;
 }
 
-std::array<uint8_t, kHeaderBytes> file_header() {
+std::array<uint8_t, kHeaderBytes> file_header(int board_side) {
     std::array<uint8_t, kHeaderBytes> header{};
     std::memcpy(header.data(), kFileMagic, sizeof kFileMagic);
     put_u32(header.data() + 8, kRecordVersion);
     put_u32(header.data() + 12, static_cast<uint32_t>(kRecordBytes));
-    put_u32(header.data() + 16, kRecordSide);
+    put_u32(header.data() + 16, static_cast<uint32_t>(board_side));
     return header;
 }
 
@@ -73,13 +73,13 @@ PositionRecord deserialize(const uint8_t* bytes) {
     return record;
 }
 
-bool read_record_file(const std::string& path, std::vector<PositionRecord>* records) {
+bool read_record_file(const std::string& path, std::vector<PositionRecord>* records, int board_side) {
     records->clear();
     File file(std::fopen(path.c_str(), "rb"));
     if (!file) return false;
     std::array<uint8_t, kHeaderBytes> header{};
     if (std::fread(header.data(), 1, header.size(), file.get()) != header.size()) return false;
-    if (header != file_header()) return false;
+    if (header != file_header(board_side)) return false;
     std::array<uint8_t, kRecordBytes> bytes{};
     while (std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size()) {
         records->push_back(deserialize(bytes.data()));
@@ -87,10 +87,11 @@ bool read_record_file(const std::string& path, std::vector<PositionRecord>* reco
     return true;
 }
 
-bool write_record_file(const std::string& path, const std::vector<PositionRecord>& records) {
+bool write_record_file(const std::string& path, const std::vector<PositionRecord>& records,
+                       int board_side) {
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) return false;
-    const auto header = file_header();
+    const auto header = file_header(board_side);
     bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
     for (const PositionRecord& record : records) {
         const auto bytes = serialize(record);

@@ -16,6 +16,9 @@
 namespace teacher {
 
 inline constexpr int kRecordSide = 20;  // boards are stored as 20 x 20 whatever the game's size
+// A file's games are all on one square board of this side (its header says which), stored in the
+// grid's top-left corner; training reads 10 to 20.
+inline constexpr int kMinRecordBoardSide = 10;
 inline constexpr int kRecordCells = kRecordSide * kRecordSide;
 inline constexpr int kPlaneBytes = kRecordCells / 8;
 inline constexpr uint32_t kRecordVersion = 1;
@@ -47,14 +50,17 @@ inline int record_cell(int padded_index) { return row_of(padded_index) * kRecord
 /// The stones of `board` seen from `to_move`.
 PositionRecord encode_position(const Board& board, Color to_move);
 
-std::array<uint8_t, kHeaderBytes> file_header();
+/// The header of a file whose games are played on a board_side x board_side board.
+std::array<uint8_t, kHeaderBytes> file_header(int board_side = kRecordSide);
 std::array<uint8_t, kRecordBytes> serialize(const PositionRecord& record);
 PositionRecord deserialize(const uint8_t* bytes);
 
-/// Reads a whole record file; false when it is missing or its header is wrong. A torn last
-/// record (a write cut short) is ignored.
-bool read_record_file(const std::string& path, std::vector<PositionRecord>* records);
+/// Reads a whole record file of games on a board_side board; false when it is missing or its
+/// header is wrong (another side included). A torn last record (a write cut short) is ignored.
+bool read_record_file(const std::string& path, std::vector<PositionRecord>* records,
+                      int board_side = kRecordSide);
 /// Writes header and records to `path`, replacing it.
-bool write_record_file(const std::string& path, const std::vector<PositionRecord>& records);
+bool write_record_file(const std::string& path, const std::vector<PositionRecord>& records,
+                       int board_side = kRecordSide);
 
 }  // namespace teacher

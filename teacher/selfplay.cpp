@@ -133,17 +133,17 @@ int64_t run_chunk(Teacher& teacher, const SelfPlayOptions& options, int chunk) {
     const std::string final_path = chunk_path(options, chunk);
     const std::string part_path = final_path + ".part";
     std::vector<PositionRecord> records;
-    if (read_record_file(final_path, &records)) return static_cast<int64_t>(records.size());
+    if (read_record_file(final_path, &records, options.board_side)) return static_cast<int64_t>(records.size());
 
     // Resume: keep the games before the last one in the part file (the last may be torn).
     int first_game = 0;
-    if (read_record_file(part_path, &records) && !records.empty()) {
+    if (read_record_file(part_path, &records, options.board_side) && !records.empty()) {
         first_game = records.back().game;
         while (!records.empty() && records.back().game == first_game) records.pop_back();
     } else {
         records.clear();
     }
-    if (!write_record_file(part_path, records)) return -1;
+    if (!write_record_file(part_path, records, options.board_side)) return -1;
 
     struct FileCloser {
         void operator()(FILE* file) const { std::fclose(file); }
@@ -187,11 +187,12 @@ int selfplay_main(int argc, char** argv, StudentMove student) {
             else if (key == "--seed") options.seed = std::stoull(value);
             else if (key == "--max-sampled-moves") options.max_sampled_moves = std::stoi(value);
             else if (key == "--student-rate") options.student_rate = std::stod(value);
+            else if (key == "--board-side") options.board_side = std::stoi(value);
             else {
                 std::cerr << "unknown option " << key
                           << "\nusage: orvalis-teacher selfplay --out DIR [--chunks N] [--worker I --workers K]"
                              " [--games-per-chunk G] [--nodes N] [--seed S] [--max-sampled-moves M]"
-                             " [--student-rate R]\n";
+                             " [--student-rate R] [--board-side N]\n";
                 return 2;
             }
         } catch (const std::logic_error&) {
@@ -202,6 +203,10 @@ int selfplay_main(int argc, char** argv, StudentMove student) {
     if (options.workers < 1 || options.worker < 0 || options.worker >= options.workers ||
         options.games_per_chunk < 1 || options.games_per_chunk > 65535) {
         std::cerr << "bad --worker/--workers/--games-per-chunk\n";
+        return 2;
+    }
+    if (options.board_side < kMinRecordBoardSide || options.board_side > kRecordSide) {
+        std::cerr << "--board-side must lie in [" << kMinRecordBoardSide << ", " << kRecordSide << "]\n";
         return 2;
     }
     if (!(options.student_rate >= 0.0 && options.student_rate <= 1.0) ||

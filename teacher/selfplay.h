@@ -35,7 +35,7 @@ struct SelfPlayOptions {
     int games_per_chunk = 20;
     int64_t nodes_per_move = 20000;
     uint64_t seed = 1;
-    int board_side = 20;
+    int board_side = kRecordSide;  // every game of the run is played on this square board
     int min_opening_stones = 1;
     int max_opening_stones = 6;
     int opening_radius = 3;      // opening stones lie within this of a point near the centre
@@ -54,7 +54,7 @@ std::vector<PositionRecord> play_selfplay_game(Teacher& teacher, const SelfPlayO
 int64_t run_chunk(Teacher& teacher, const SelfPlayOptions& options, int chunk);
 
 /// "selfplay --out DIR [--chunks N] [--worker I --workers K] [--games-per-chunk G]
-/// [--nodes N] [--seed S] [--max-sampled-moves M] [--student-rate R]": runs this worker's
+/// [--nodes N] [--seed S] [--max-sampled-moves M] [--student-rate R] [--board-side N]": runs this worker's
 /// chunks, skipping those already complete. `--student-rate` needs a `student`.
 int selfplay_main(int argc, char** argv, StudentMove student = {});
 

@@ -311,6 +311,37 @@ TEST(TeacherSelfPlay, ChunksAreDeterministicAndResumeAfterATornWrite) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(TeacherSelfPlay, SmallBoardGamesStayInTheirCornerAndTheirFilesSayTheSide) {
+    const auto dir = std::filesystem::temp_directory_path() / ("teacher-small-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    SelfPlayOptions options;
+    options.out_dir = dir.string();
+    options.games_per_chunk = 2;
+    options.nodes_per_move = 300;
+    options.board_side = 15;
+    Teacher teacher;
+    ASSERT_GT(run_chunk(teacher, options, 0), 0);
+    const std::string path = (dir / "chunk-000000.bin").string();
+    std::vector<PositionRecord> records;
+    // A 20 x 20 run must neither read nor extend a 15 x 15 run's file.
+    EXPECT_FALSE(read_record_file(path, &records));
+    ASSERT_TRUE(read_record_file(path, &records, 15));
+    for (const PositionRecord& r : records) {
+        EXPECT_LT(r.move % kRecordSide, 15);
+        EXPECT_LT(r.move / kRecordSide, 15);
+        for (int cell = 0; cell < kRecordCells; ++cell) {
+            if (cell % kRecordSide < 15 && cell / kRecordSide < 15) continue;
+            ASSERT_FALSE(((r.own[cell >> 3] | r.opponent[cell >> 3]) >> (cell & 7)) & 1) << cell;
+        }
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::array<char, kHeaderBytes> header{};
+    file.read(header.data(), header.size());
+    EXPECT_EQ(header[16], 15);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(TeacherSelfPlay, RecordsKeepCellsRowsAndFieldsApartAndFilesCheckTheirHeader) {
     // A 15 x 10 board: cells are stored row * 20 + column whatever the game's size.
     Board board(15, 10);
@@ -366,6 +397,8 @@ TEST(TeacherSelfPlay, BadOptionsAreUsageErrorsNotCrashes) {
     EXPECT_EQ(run({"--out", dir.string(), "--worker", "2", "--workers", "2"}), 2);
     EXPECT_EQ(run({"--out", dir.string(), "--frobnicate", "1"}), 2);
     EXPECT_EQ(run({"--out"}), 2);
+    EXPECT_EQ(run({"--out", dir.string(), "--board-side", "9"}), 2);
+    EXPECT_EQ(run({"--out", dir.string(), "--board-side", "21"}), 2);
     // An output folder that cannot be made (a file is in the way) is a failure, reported.
     { std::ofstream(dir.string()) << "a file"; }
     EXPECT_EQ(run({"--out", (dir / "sub").string(), "--chunks", "1"}), 1);

@@ -51,23 +51,41 @@ FLAG_PROVEN_LOSS = 4  # version 3: the search proved the position lost (2: won)
 _DTYPES = {RECORD_VERSION: RECORD_DTYPE, VISIT_RECORD_VERSION: VISIT_RECORD_DTYPE,
            SIZED_RECORD_VERSION: SIZED_RECORD_DTYPE}
 
+# Version 1 files of games on a smaller square board (header field "board side", 10 to 19) read as
+# version 1 records with the board's size; a load mixing them with 20 x 20 teacher files gives every
+# record a size.
+MIN_BOARD_SIDE = 10
+TEACHER_SIZED_DTYPE = np.dtype(RECORD_DTYPE.descr + [("width", np.uint8), ("height", np.uint8)])
 
-def file_header(version=RECORD_VERSION):
+
+def _with_size(records, side):
+    sized = np.zeros(len(records), dtype=TEACHER_SIZED_DTYPE)
+    for name in RECORD_DTYPE.names:
+        sized[name] = records[name]
+    sized["width"] = sized["height"] = side
+    return sized
+
+
+def file_header(version=RECORD_VERSION, board_side=BOARD_SIDE):
     record_bytes = _DTYPES[version].itemsize
     header = bytearray(HEADER_BYTES)
     header[0:8] = MAGIC
     header[8:12] = version.to_bytes(4, "little")
     header[12:16] = record_bytes.to_bytes(4, "little")
-    header[16:20] = BOARD_SIDE.to_bytes(4, "little")
+    header[16:20] = board_side.to_bytes(4, "little")
     return bytes(header)
 
 
 def read_records(path):
     """All whole records of one file as a structured array: RECORD_DTYPE for version 1 (the
-    teacher's), SIZED_RECORD_DTYPE for versions 2 and 3 (version 2 boards are 20 x 20); a torn last
-    record is dropped."""
+    teacher's; TEACHER_SIZED_DTYPE when its games are on a smaller board), SIZED_RECORD_DTYPE for
+    versions 2 and 3 (version 2 boards are 20 x 20); a torn last record is dropped."""
     with open(path, "rb") as f:
         blob = f.read()
+    for side in range(MIN_BOARD_SIDE, BOARD_SIDE):
+        if blob[:HEADER_BYTES] == file_header(RECORD_VERSION, side):
+            count = (len(blob) - HEADER_BYTES) // RECORD_BYTES
+            return _with_size(np.frombuffer(blob, dtype=RECORD_DTYPE, count=count, offset=HEADER_BYTES), side)
     for version, dtype in _DTYPES.items():
         if blob[:HEADER_BYTES] == file_header(version):
             count = (len(blob) - HEADER_BYTES) // dtype.itemsize
@@ -82,10 +100,10 @@ def read_records(path):
     raise ValueError("%s: not a record file of version 1, 2 or 3" % path)
 
 
-def write_records(path, records):
+def write_records(path, records, board_side=BOARD_SIDE):
     """Writes a structured array of RECORD_DTYPE (used by tests and tools)."""
     with open(path, "wb") as f:
-        f.write(file_header())
+        f.write(file_header(RECORD_VERSION, board_side))
         f.write(np.ascontiguousarray(records, dtype=RECORD_DTYPE).tobytes())
 
 
@@ -125,6 +143,8 @@ def load(directories, include_partial=False):
         owners.append(np.full(len(records), i, dtype=np.int32))
     if not parts:
         return np.zeros(0, dtype=RECORD_DTYPE), np.zeros(0, dtype=np.int32), files
+    if {part.dtype for part in parts} == {RECORD_DTYPE, TEACHER_SIZED_DTYPE}:
+        parts = [_with_size(part, BOARD_SIDE) if part.dtype == RECORD_DTYPE else part for part in parts]
     if len({part.dtype for part in parts}) > 1:
         raise ValueError("teacher (version 1) and self-play (version 2, 3) files cannot be mixed in one load")
     return np.concatenate(parts), np.concatenate(owners), files

@@ -21,6 +21,9 @@ int network_student::choose(const teacher::Board& board, teacher::Color to_move)
         }
     }
     const std::int8_t side = to_move == teacher::kBlack ? 1 : -1;
+    // The network sees past a smaller board's edge what it sees past a 20 x 20 one (the engine's
+    // encoding); a run's boards all have one size, so this is a no-op after the first call.
+    evaluator->set_board_size(board.width(), board.height());
     const auto results = evaluator->Evaluate({cells.data()}, {side});
     int best = -1;
     float best_weight = 0.0f;

@@ -142,6 +142,35 @@ class SmallerBoards(unittest.TestCase):
             np.testing.assert_array_equal(x2[0, 0, :height, :width], np.rot90(board, 2))
 
 
+    def test_teacher_files_of_a_smaller_board_mix_with_full_size_ones(self):
+        own = np.zeros((2, 400), dtype=np.uint8)
+        own[:, 14 * 20 + 14] = 1  # the far corner of a 15 x 15 board
+        records = data.make_records(own, np.zeros_like(own), [0, 20 * 3 + 4], [1, -1])
+        with tempfile.TemporaryDirectory() as tmp:
+            small = os.path.join(tmp, "small")
+            full = os.path.join(tmp, "full")
+            os.makedirs(small)
+            os.makedirs(full)
+            data.write_records(os.path.join(small, "chunk-000000.bin"), records, board_side=15)
+            data.write_records(os.path.join(full, "chunk-000000.bin"), records)
+            alone = data.read_records(os.path.join(small, "chunk-000000.bin"))
+            self.assertEqual((list(alone["width"]), list(alone["height"])), ([15, 15], [15, 15]))
+            mixed, owners, _ = data.load([full, small])
+            self.assertEqual(list(mixed["width"]), [20, 20, 15, 15])
+            self.assertEqual(list(owners), [0, 0, 1, 1])
+            for s in range(8):
+                x, moves = data.encode(mixed, [s] * 4)
+                planes = x.reshape(4, 3, 20, 20)
+                self.assertEqual(planes[2:, :, 15:, :].sum() + planes[2:, :, :, 15:].sum(), 0.0)
+                self.assertEqual(planes[:2].sum(), 2 * 400.0)  # 20 x 20 boards: every cell in one plane
+                targets = data.policy_targets(mixed, [s] * 4)
+                np.testing.assert_array_equal(targets[np.arange(4), moves], np.ones(4))
+            # A side the format does not know is refused, not read as 20 x 20.
+            data.write_records(os.path.join(small, "chunk-000001.bin"), records, board_side=9)
+            with self.assertRaises(ValueError):
+                data.read_records(os.path.join(small, "chunk-000001.bin"))
+
+
 class Trainer(unittest.TestCase):
     def test_loss_falls_and_a_stopped_run_resumes(self):
         sys.path.insert(0, TRAINING)
