@@ -112,7 +112,7 @@ void ProofNumberSearch::expand(uint32_t at, Board& board, Color attacker, bool a
         nodes_[at].disproof = won ? kInfinite : 0;
     };
     if (attacker_to_move) {
-        AttackerMoves found;
+        AttackerMoves& found = found_;
         attacker_moves(board, attacker, with_threes_, three_moves_, found);
         int winning = -1;
         if (found.five >= 0) {

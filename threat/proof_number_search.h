@@ -20,6 +20,7 @@
 
 #include "threat/board.h"
 #include "threat/budget.h"
+#include "threat/threat_moves.h"
 
 namespace threat {
 
@@ -63,6 +64,7 @@ private:
     std::vector<Node> nodes_;
     std::unique_ptr<Entry[], FreeTable> table_;  // settled positions, kept from search to search
     std::vector<int> replies_;
+    AttackerMoves found_;  // scratch of expand(), kept for its capacity
     bool aborted_ = false;
     bool with_threes_ = false;
     std::size_t three_moves_ = 0;

@@ -6,10 +6,43 @@
 #include "threat/patterns.h"
 
 namespace threat {
+namespace {
+
+// A list of distinct empty cells, at most one entry per cell.
+class CellList {
+public:
+    void push_back(int cell) { cells_[size_++] = cell; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const int* begin() const { return cells_.data(); }
+    const int* end() const { return cells_.data() + size_; }
+
+private:
+    std::array<int, kCells> cells_;  // left uninitialised: only the first size_ are read
+    std::size_t size_ = 0;
+};
+
+// Highest priority first, ties in scan order. An insertion sort: the lists are short (a few dozen
+// at most) and std::stable_sort would take a heap buffer at every node.
+void sort_by_priority(std::vector<ThreatMove>& moves) {
+    for (std::size_t i = 1; i < moves.size(); ++i) {
+        const ThreatMove move = moves[i];
+        std::size_t j = i;
+        for (; j > 0 && moves[j - 1].priority < move.priority; --j) moves[j] = moves[j - 1];
+        moves[j] = move;
+    }
+}
+
+}  // namespace
 
 void attacker_moves(const Board& board, Color attacker, bool with_threes, std::size_t three_moves,
                     AttackerMoves& moves) {
-    moves = AttackerMoves{};
+    // Cleared, not replaced: a caller that keeps one AttackerMoves per depth keeps its capacity.
+    moves.five = -1;
+    moves.defender_five = -1;
+    moves.defender_five_count = 0;
+    moves.fours.clear();
+    moves.threes.clear();
     const Color defender = other(attacker);
     const uint64_t wanted = at_least(with_threes ? kOpenThree : kFour);
     for_each_threat_cell_of_either(board, [&](int index) {
@@ -37,9 +70,8 @@ void attacker_moves(const Board& board, Color attacker, bool with_threes, std::s
             moves.threes.push_back({index, priority});
         }
     });
-    auto by_priority = [](const ThreatMove& a, const ThreatMove& b) { return a.priority > b.priority; };
-    std::stable_sort(moves.fours.begin(), moves.fours.end(), by_priority);
-    std::stable_sort(moves.threes.begin(), moves.threes.end(), by_priority);
+    sort_by_priority(moves.fours);
+    sort_by_priority(moves.threes);
     if (moves.threes.size() > three_moves) moves.threes.resize(three_moves);
 }
 
@@ -47,9 +79,10 @@ Threatened defender_replies(const Board& board, Color attacker, bool with_threes
                             std::vector<int>& replies) {
     replies.clear();
     const Color defender = other(attacker);
-    std::vector<int> fives;
-    std::vector<int> flex;
-    std::vector<int> defender_fours;
+    // On the stack: this runs at every defender node, where heap lists cost more than the scan.
+    CellList fives;
+    CellList flex;
+    CellList defender_fours;
     for_each_threat_cell_of_either(board, [&](int index) {
         if (((board.pattern_counts(attacker, index) | board.pattern_counts(defender, index)) & at_least(kFour)) == 0) {
             return;  // no five, four or open four of either side here
@@ -65,7 +98,7 @@ Threatened defender_replies(const Board& board, Color attacker, bool with_threes
 
     if (fives.size() >= 2) return Threatened::kLost;
     if (fives.size() == 1) {
-        replies = fives;
+        replies.assign(fives.begin(), fives.end());
         return Threatened::kAnswerable;
     }
     if (!with_threes || flex.empty()) return Threatened::kNothing;

@@ -144,6 +144,19 @@ int ThreatSolver::find_win(Board& board, Color attacker, ThreatKind kind, Search
     return first_move;
 }
 
+ThreatSolver::PlyScratch& ThreatSolver::enter_ply() {
+    if (ply_ == scratch_.size()) scratch_.emplace_back();
+    return scratch_[ply_++];
+}
+
+namespace {
+// Leaves a ply of the depth-first search on every return path.
+struct PlyExit {
+    size_t& ply;
+    ~PlyExit() { --ply; }
+};
+}  // namespace
+
 bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     if (!budget_->spend()) {
         aborted_ = true;
@@ -159,7 +172,9 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
     }
 
     // 1. One pass over the cells near the stones: our five, the defender's fives, our threats.
-    AttackerMoves found;
+    PlyScratch& scratch = enter_ply();
+    const PlyExit exit{ply_};
+    AttackerMoves& found = scratch.found;
     attacker_moves(board, attacker, kind_ == ThreatKind::kFoursAndThrees, three_moves_, found);
     if (found.five >= 0) {
         line_->push_back(found.five);
@@ -187,7 +202,8 @@ bool ThreatSolver::attacker_node(Board& board, Color attacker, int depth) {
         store(key, depth, true, found.fours.front().index);
         return true;
     }
-    std::vector<ThreatMove> moves = std::move(found.fours);
+    std::vector<ThreatMove>& moves = scratch.moves;
+    moves.assign(found.fours.begin(), found.fours.end());
     moves.insert(moves.end(), found.threes.begin(), found.threes.end());
 
     // 4. Each threat against every defence.
@@ -221,7 +237,9 @@ bool ThreatSolver::defender_node(Board& board, Color attacker, int depth) {
     if (const int known = lookup(key, depth, &unused_move); known >= 0) return known == 1;
 
     // 1. What the attacker threatens: a five (one cell to block) or, in VCT, an open four.
-    std::vector<int> replies;
+    PlyScratch& scratch = enter_ply();
+    const PlyExit exit{ply_};
+    std::vector<int>& replies = scratch.replies;
     switch (defender_replies(board, attacker, kind_ == ThreatKind::kFoursAndThrees, false, replies)) {
         case Threatened::kLost: return true;
         case Threatened::kNothing: return false;

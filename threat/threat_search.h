@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -77,6 +78,16 @@ private:
     size_t three_moves_ = kDefaultThreeMoves;
     std::vector<int>* line_ = nullptr;
     std::unique_ptr<ProofNumberSearch> proof_numbers_;  // set when threats searches go best first
+    // Move lists of the depth-first search, one per ply below the root, kept for their capacity;
+    // a deque so that a deeper ply's growth leaves the shallower plies' lists in place.
+    struct PlyScratch {
+        AttackerMoves found;
+        std::vector<ThreatMove> moves;
+        std::vector<int> replies;
+    };
+    std::deque<PlyScratch> scratch_;
+    size_t ply_ = 0;
+    PlyScratch& enter_ply();
 
     bool attacker_node(Board& board, Color attacker, int depth);
     bool defender_node(Board& board, Color attacker, int depth);
