@@ -31,18 +31,38 @@ move_distribution move_weights(const tree_node& node, double temperature, bool s
     if (skip_lost && node.holds_out) {
         for (const tree_edge& edge : node.children) hold = hold || (!edge.held_out && !lost_edge(edge));
     }
+    // Every move lost: the ones marked to resist longest (lost_root.cpp), and
+    // the greedy choice among them goes by prior where the visits tie (they
+    // mostly have none: the proofs came before the playouts).
+    bool lost = false, resisting = false;
     if (skip_lost) {
         std::int32_t best_open = 0, best_lost = 0;
+        bool any_open = false;
         for (const tree_edge& edge : node.children) {
             if (hold && edge.held_out) continue;
             std::int32_t& best = lost_edge(edge) ? best_lost : best_open;
             best = std::max(best, child_visits(edge));
+            any_open = any_open || !lost_edge(edge);
+            resisting = resisting || edge.resists;
         }
+        lost = !any_open && !node.children.empty();
+        resisting = lost && resisting;
         skip_lost = best_open > 0 && static_cast<std::int64_t>(best_open) * lost_resistance_ratio >= best_lost;
     }
-    auto counted = [skip_lost, hold](const tree_edge& edge) {
-        return !(hold && edge.held_out) && (!skip_lost || !lost_edge(edge));
+    auto counted = [skip_lost, hold, resisting](const tree_edge& edge) {
+        return !(hold && edge.held_out) && (!skip_lost || !lost_edge(edge)) && (!resisting || edge.resists);
     };
+    if (lost && (temperature == 0.0 || 1.0 / temperature >= greedy_inverse_temperature)) {
+        const tree_edge* best = nullptr;
+        for (const tree_edge& edge : node.children) {
+            if (!counted(edge)) continue;
+            if (best == nullptr || child_visits(edge) > child_visits(*best) ||
+                (child_visits(edge) == child_visits(*best) && edge.prior > best->prior))
+                best = &edge;
+        }
+        if (best != nullptr) weights[edge_cell(*best)] = 1.0f;
+        return weights;
+    }
     if (temperature == 0.0 || 1.0 / temperature >= greedy_inverse_temperature) {
         std::int32_t most_visits = 0;
         for (const tree_edge& edge : node.children) {

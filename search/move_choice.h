@@ -20,6 +20,9 @@ using move_distribution = std::array<float, play::board_cells>;
 /// left out, unless no other edge has at least 1/lost_resistance_ratio of
 /// the visits of the most visited lost one; and while the node holds_out,
 /// its held-out edges are left out as long as an edge kept in is not lost.
+/// When every edge considered is lost, only those that resist count (if any
+/// does), and the greedy choice is the single most visited, by prior on a
+/// tie.
 move_distribution move_weights(const tree_node& node, double temperature, bool skip_lost = false);
 
 /// The first index at which the running float sum of `weights`, as a double,

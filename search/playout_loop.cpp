@@ -21,6 +21,7 @@ void search_tree::run_playouts(std::int32_t n) {
             if (++threat_->playouts_on_root % choice_check_interval == 0) check_choice();
         }
     }
+    if (threat_) resist_lost_root();
     cache_->trim();
 }
 

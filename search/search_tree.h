@@ -131,6 +131,9 @@ private:
     void hold_to_defences(const std::vector<int>& candidates, std::int64_t nodes,
                           threat::SearchBudget::Clock::time_point deadline, int also_kept = -1);
     void ensure_root_expanded();
+    /// Once every root move is proven lost, marks the ones that resist
+    /// longest (lost_root.cpp). Once per root.
+    void resist_lost_root();
 
     /// Root noise for the node, from the tree's own source once seeded.
     void noise_root(tree_node& node);

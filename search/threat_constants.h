@@ -147,6 +147,20 @@ struct root_solver_budget {
     int defence_search_percent;
 };
 
+/// The ranking of a lost root's moves (lost_root.cpp): nodes of the search
+/// for the opponent's win by fours, nodes of each check of a move against it
+/// and of all checks together, and the share of the think in percent for all
+/// of it. Given: a win by fours is found in a few hundred nodes when there
+/// is one, so a refuted move costs little and the caps bind only on the
+/// moves that hold. The ranking runs once, when every root move is lost.
+struct lost_root_caps {
+    std::int64_t attack_nodes;
+    std::int64_t defence_nodes_each;
+    std::int64_t defence_nodes;
+    int percent;
+};
+inline constexpr lost_root_caps lost_root_budget{20000, 5000, 200000, 5};
+
 inline constexpr root_solver_budget default_root_budget{
     200000, 300000, 100000, 300000, 10000, 300000, 5, 4, 2, 6, 10,
 };

@@ -67,6 +67,7 @@ void threat_context::reset_to(const play::board_state& position) {
     root_prepared = false;
     opponent_may_win = false;
     defences_searched = false;
+    lost_root_ranked = false;
     choices_checked.clear();
     choice_check_time = {};
     playouts_on_root = 0;

@@ -61,6 +61,8 @@ struct threat_context {
     /// The search for the moves that stop the opponent's win (defence_search.cpp)
     /// has run on the current root.
     bool defences_searched = false;
+    /// The moves of a lost root have been ranked (lost_root.cpp).
+    bool lost_root_ranked = false;
     /// Cells of the current root already checked as the search's choice
     /// (choice_check.cpp), in the order of their checks.
     std::vector<int> choices_checked;

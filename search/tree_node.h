@@ -49,6 +49,9 @@ struct tree_edge {
     /// Left out of the search and the choice while its parent holds_out:
     /// not among the moves found to stop the opponent's forced win.
     bool held_out = false;
+    /// In a root whose every move is proven lost: one of the moves after
+    /// which the opponent must still find its longer win (lost_root.cpp).
+    bool resists = false;
     float prior = 0.0f;
     /// Mean value of the child for the mover; refreshed only by back-ups.
     float q = 0.0f;

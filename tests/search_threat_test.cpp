@@ -358,6 +358,37 @@ TEST_F(ThreatSearch, ALostPositionKeepsTheLongestResistanceOverABarelySearchedMo
     EXPECT_EQ(share, 1.0f);
 }
 
+TEST_F(ThreatSearch, ALostRootStillStopsTheQuickestWin) {
+    // The opponent (O) wins by fours (its column 7 and the diagonals through
+    // it), and after each of the four moves that stop that it still wins by
+    // threes, so every move is proven lost before a playout has told them
+    // apart. The move played must still stop the fours: an opponent that
+    // would not find the slower win then has to.
+    const play::board_state board = board_of({"", "", "", "", "", "", "", "", ".......X", "......XOX", ".......O.O",
+                                              ".....OXOO.X", "..........O", "", "..........X"});
+    evaluator.weights.fill(0.001f);
+    evaluator.weights[play::cell_index(19, 19)] = 100.0f;  // the network looks away
+    evaluator.value = -0.9f;
+    auto tree = tree_for(board);
+    tree->run_playouts(2000);
+    const search::tree_node& root = tree->root();
+    for (const search::tree_edge& edge : root.children) {
+        ASSERT_TRUE(edge.child && edge.child->proven == 1) << play::packed_column(edge.move) << ","
+                                                           << play::packed_row(edge.move);
+    }
+    const std::vector<play::packed_move> stops = sorted({xy(10, 9), xy(7, 12), xy(6, 13), xy(7, 13)});
+    std::vector<play::packed_move> resisting;
+    for (const search::tree_edge& edge : root.children) {
+        if (edge.resists) resisting.push_back(edge.move);
+    }
+    EXPECT_EQ(sorted(resisting), stops);
+    for (int i = 0; i < 5; ++i) {
+        const play::packed_move chosen = tree->choose_move(0.0, nullptr, nullptr);
+        EXPECT_TRUE(std::find(stops.begin(), stops.end(), chosen) != stops.end())
+            << play::packed_column(chosen) << "," << play::packed_row(chosen);
+    }
+}
+
 TEST_F(ThreatSearch, OurWinByFoursEndsTheThinkAtOnce) {
     // (4,4) makes a four on row 4 and an open three on column 4.
     auto tree = tree_for(board_of({"", "", "....X", "....X", "OXXX", "", "", "", "", "", "", "", "", "", "", "", "", "",
