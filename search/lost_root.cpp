@@ -14,21 +14,14 @@
 
 namespace search {
 
-namespace {
-
-bool open_move(const tree_node& root, const tree_edge& edge) {
-    if (root.holds_out && edge.held_out) return false;
-    return !edge.child || edge.child->proven <= 0;
-}
-
-}  // namespace
-
 void search_tree::resist_lost_root() {
     threat_context& context = *threat_;
     tree_node& root = *root_;
     if (context.lost_root_ranked || root.board.over || root.proven > 0 || root.children.empty()) return;
+    // Held-out moves count too: once the moves kept in are all lost, the
+    // choice returns to them, and the root is lost only when they are as well.
     for (const tree_edge& edge : root.children) {
-        if (open_move(root, edge)) return;
+        if (!edge.child || edge.child->proven <= 0) return;
     }
     context.lost_root_ranked = true;
 
