@@ -146,8 +146,21 @@ def load(directories, include_partial=False):
     if {part.dtype for part in parts} == {RECORD_DTYPE, TEACHER_SIZED_DTYPE}:
         parts = [_with_size(part, BOARD_SIDE) if part.dtype == RECORD_DTYPE else part for part in parts]
     if len({part.dtype for part in parts}) > 1:
-        raise ValueError("teacher (version 1) and self-play (version 2, 3) files cannot be mixed in one load")
+        # Teacher records join the self-play ones with no visit shares: their target is the move.
+        parts = [part if part.dtype == SIZED_RECORD_DTYPE else _with_shares(part) for part in parts]
     return np.concatenate(parts), np.concatenate(owners), files
+
+
+def _with_shares(records):
+    """Teacher records (sized or not) as SIZED_RECORD_DTYPE with every visit share 0."""
+    sized = np.zeros(len(records), dtype=SIZED_RECORD_DTYPE)
+    for name in RECORD_DTYPE.names:
+        sized[name] = records[name]
+    if "width" in records.dtype.names:
+        sized["width"], sized["height"] = records["width"], records["height"]
+    else:
+        sized["width"] = sized["height"] = BOARD_SIDE
+    return sized
 
 
 def unpack_planes(records):
@@ -258,12 +271,15 @@ def values(records):
 
 def policy_targets(records, symmetries=None):
     """Policy targets N x 400 float32 summing to 1, after the same symmetries as encode(): the
-    stored visit shares for version 2 records, the chosen move (one-hot) for version 1."""
+    stored visit shares for version 2 and 3 records, the chosen move (one-hot) for version 1 and
+    for any record without shares (a teacher record loaded beside self-play ones)."""
     n = len(records)
     if "policy" in records.dtype.names:
         targets = records["policy"].astype(np.float32) / POLICY_SCALE
         totals = targets.sum(axis=1, keepdims=True)
         targets /= np.where(totals > 0, totals, 1.0)
+        bare = np.flatnonzero(totals[:, 0] == 0)
+        targets[bare, records["move"][bare].astype(np.int64)] = 1.0
     else:
         targets = np.zeros((n, BOARD_CELLS), dtype=np.float32)
         targets[np.arange(n), records["move"].astype(np.int64)] = 1.0

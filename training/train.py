@@ -15,6 +15,11 @@ Run directory: checkpoint.pt (weights, optimiser, step, random state; rewritten 
 command), model.pt (weights only, for training/export_qvm.py --checkpoint), metrics.csv and
 curves.png.
 
+Several --data directories may mix the teacher's files with the network's own; a teacher record
+then keeps its move as the policy target. --data-weights sets the share of each batch drawn from
+each directory (a small self-play set would otherwise be lost in the teacher's millions), and the
+log shows each directory's held-out figures after the mix's own.
+
 Data that is still being generated: --reload-every N re-reads the directories every N steps, so
 one run trains on the games as they arrive. The held-out rule depends only on a file's place in
 the sorted list (every --holdout-every-th file, starting with the first), so files added later
@@ -40,6 +45,8 @@ import data  # noqa: E402
 def parse_args(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--data", nargs="+", required=True, help="directories of chunk-*.bin files")
+    ap.add_argument("--data-weights", nargs="+", type=float,
+                    help="share of each batch drawn from each --data directory (default: by record count)")
     ap.add_argument("--out", required=True, help="run directory (created; resumed if it holds a checkpoint)")
     ap.add_argument("--blocks", type=int, default=6)
     ap.add_argument("--channels", type=int, default=64)
@@ -82,14 +89,50 @@ def split(records, owners, files, holdout_every):
     return records[~held], records[held]
 
 
+class Split:
+    """The training and held-out records of one load, each with the --data directory it came from."""
+
+    def __init__(self, args):
+        records, owners, files = data.load(args.data, args.include_partial)
+        if len(records) == 0:
+            sys.exit("no records under %s" % " ".join(args.data))
+        counts = [len(data.list_files([d], args.include_partial)) for d in args.data]
+        directory = np.repeat(np.arange(len(args.data)), counts)[owners]
+        train, held = split(np.arange(len(records)), owners, files, args.holdout_every)
+        self.train, self.held = records[train], records[held]
+        self.train_directory, self.held_directory = directory[train], directory[held]
+        self.file_count = len(files)
+        if len(self.train) == 0:
+            sys.exit("every file is held out: --holdout-every must be above 1")
+        self.weights = None
+        if args.data_weights:
+            weights = np.asarray(args.data_weights, dtype=np.float64)
+            self.by_directory = [np.flatnonzero(self.train_directory == d) for d in range(len(args.data))]
+            weights[[len(rows) == 0 for rows in self.by_directory]] = 0.0
+            if weights.sum() <= 0:
+                sys.exit("--data-weights: no training records in any weighted directory")
+            self.weights = weights / weights.sum()
+
+    def draw(self, rng, size):
+        """Indices of a batch: uniform over the records, or per directory by --data-weights."""
+        if self.weights is None:
+            return rng.integers(0, len(self.train), size=size)
+        directories = rng.choice(len(self.weights), size=size, p=self.weights)
+        picks = np.empty(size, dtype=np.int64)
+        for d in np.unique(directories):
+            where = directories == d
+            rows = self.by_directory[d]
+            picks[where] = rows[rng.integers(0, len(rows), size=where.sum())]
+        return picks
+
+    def describe(self):
+        return "%d files, %d training positions, %d held out" % (self.file_count, len(self.train), len(self.held))
+
+
 def load_split(args):
-    records, owners, files = data.load(args.data, args.include_partial)
-    if len(records) == 0:
-        sys.exit("no records under %s" % " ".join(args.data))
-    train_set, held = split(records, owners, files, args.holdout_every)
-    if len(train_set) == 0:
-        sys.exit("every file is held out: --holdout-every must be above 1")
-    return train_set, held, len(files)
+    if args.data_weights and len(args.data_weights) != len(args.data):
+        sys.exit("--data-weights needs one weight per --data directory")
+    return Split(args)
 
 
 def batch_tensors(records, symmetries):
@@ -177,8 +220,8 @@ def main(argv=None):
     os.makedirs(args.out, exist_ok=True)
     model_module = __import__(args.model_module)
 
-    train_set, held, file_count = load_split(args)
-    print("%d files, %d training positions, %d held out" % (file_count, len(train_set), len(held)), flush=True)
+    sets = load_split(args)
+    print(sets.describe(), flush=True)
 
     net = model_module.OrvalisNet(args.blocks, args.channels)
     optimizer = torch.optim.AdamW(net.parameters(), lr=args.lr, weight_decay=args.weight_decay)
@@ -220,15 +263,13 @@ def main(argv=None):
     steps_at_start = step
     while step < args.steps:
         if args.reload_every and step > steps_at_start and step % args.reload_every == 0:
-            train_set, held, file_count = load_split(args)
-            message = "step %d: reloaded %d files, %d training positions, %d held out" % (
-                step, file_count, len(train_set), len(held))
-            log(progress, message)
+            sets = load_split(args)
+            log(progress, "step %d: reloaded %s" % (step, sets.describe()))
         for group in optimizer.param_groups:
             group["lr"] = learning_rate(args, step)
-        picks = rng.integers(0, len(train_set), size=args.batch)
+        picks = sets.draw(rng, args.batch)
         symmetries = rng.integers(0, 8, size=args.batch)
-        planes, _, policy, targets = batch_tensors(train_set[picks], symmetries)
+        planes, _, policy, targets = batch_tensors(sets.train[picks], symmetries)
         policy_loss, value_loss, _, _ = losses(net, planes, policy, targets, args.bf16)
         loss = policy_loss + args.value_weight * value_loss
         optimizer.zero_grad(set_to_none=True)
@@ -242,7 +283,7 @@ def main(argv=None):
             progress.update(1)
             progress.set_postfix(policy=round(policy_loss.item(), 3), value=round(value_loss.item(), 3))
         if step % args.eval_every == 0 or step == args.steps:
-            accuracy, mse = evaluate(net, held, args)
+            accuracy, mse = evaluate(net, sets.held, args)
             rate = (step - steps_at_start) / max(1e-9, time.time() - started)
             row = {"step": step, "train_policy_loss": policy_sum / window, "train_value_loss": value_sum / window,
                    "heldout_policy_accuracy": accuracy, "heldout_value_mse": mse,
@@ -253,6 +294,10 @@ def main(argv=None):
             message = ("step %d: policy loss %.4f value loss %.4f | held-out accuracy %.4f value MSE %.4f | "
                        "%.2f steps/s" % (step, row["train_policy_loss"], row["train_value_loss"], accuracy, mse, rate))
             log(progress, message)
+            if len(args.data) > 1:  # each set on its own: a mix's average hides the small ones
+                for d, directory in enumerate(args.data):
+                    accuracy, mse = evaluate(net, sets.held[sets.held_directory == d], args)
+                    log(progress, "  held-out %s: accuracy %.4f value MSE %.4f" % (directory, accuracy, mse))
             policy_sum = value_sum = 0.0
             window = 0
             plot(metrics_path, os.path.join(args.out, "curves.png"))

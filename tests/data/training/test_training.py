@@ -170,6 +170,49 @@ class SmallerBoards(unittest.TestCase):
             with self.assertRaises(ValueError):
                 data.read_records(os.path.join(small, "chunk-000001.bin"))
 
+    def test_teacher_and_self_play_files_mix_with_their_own_targets(self):
+        teacher = data.read_records(SAMPLE)[:6]
+        shares = np.zeros(6, dtype=data.SIZED_RECORD_DTYPE)
+        for name in data.RECORD_DTYPE.names:
+            shares[name] = teacher[name]
+        shares["width"] = shares["height"] = 20
+        moves = teacher["move"].astype(np.int64)
+        shares["policy"][np.arange(6), moves] = 30000  # the played move and one other share the visits
+        other = (moves + 1) % 400
+        shares["policy"][np.arange(6), other] = 10000
+        with tempfile.TemporaryDirectory() as tmp:
+            dirs = [os.path.join(tmp, name) for name in ("teacher", "selfplay")]
+            for d in dirs:
+                os.makedirs(d)
+            data.write_records(os.path.join(dirs[0], "chunk-000000.bin"), teacher)
+            with open(os.path.join(dirs[1], "chunk-000000.bin"), "wb") as f:
+                f.write(data.file_header(data.SIZED_RECORD_VERSION))
+                f.write(shares.tobytes())
+            mixed, owners, _ = data.load(dirs)
+            self.assertEqual(mixed.dtype, data.SIZED_RECORD_DTYPE)
+            np.testing.assert_array_equal(owners, [0] * 6 + [1] * 6)
+            np.testing.assert_array_equal(mixed["own"], np.concatenate([teacher["own"], shares["own"]]))
+            for s in (None, [5] * 12):
+                targets = data.policy_targets(mixed, s)
+                _, moved = data.encode(mixed, s)
+                rows = np.arange(12)
+                np.testing.assert_allclose(targets.sum(1), 1.0, atol=1e-6)
+                np.testing.assert_allclose(targets[rows, moved], [1.0] * 6 + [0.75] * 6, atol=1e-6)
+
+            # Batches follow the weights per directory, not the record counts (the first file
+            # is held out).
+            import train
+            data.write_records(os.path.join(dirs[0], "chunk-000001.bin"), teacher)
+            args = train.parse_args(["--data"] + dirs + ["--out", tmp, "--data-weights", "1", "3",
+                                     "--holdout-every", "1000"])
+            sets = train.load_split(args)
+            picks = sets.draw(np.random.default_rng(1), 4000)
+            share = (sets.train_directory[picks] == 1).mean()
+            self.assertAlmostEqual(share, 0.75, delta=0.03)
+            args.data_weights = [1, 0]
+            self.assertTrue(np.all(train.load_split(args).draw(np.random.default_rng(2), 500) < 6))
+
+
 
 class Trainer(unittest.TestCase):
     def test_loss_falls_and_a_stopped_run_resumes(self):
