@@ -9,7 +9,8 @@
 //      writes the flattened planes directly; dense layers absorb a ReLU;
 //   2. transforms 3x3 weights for Winograd and pads channel counts; with int8
 //      kernels, a 3x3 convolution that carries an input scale becomes a direct
-//      int8 convolution instead (int8_kernel_table.h);
+//      int8 convolution instead (int8_kernel_table.h); with int16 kernels,
+//      the Winograd products run in int16 (int16_kernel_table.h);
 //   3. gives each tensor a buffer, reusing buffers whose tensor is dead.
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,8 @@
 #include <utility>
 
 #include "qvr/aligned_buffer.h"
+#include "qvr/int16_kernel_table.h"
+#include "qvr/int16_weights.h"
 #include "qvr/int8_kernel_table.h"
 #include "qvr/int8_weights.h"
 #include "qvr/kernel_table.h"
@@ -76,13 +79,14 @@ struct Step {
     AlignedBuffer weights;
     AlignedBuffer bias;
     Int8ConvWeights int8;  // int8_conv's weights (`weights` stays empty)
+    Int16WinogradWeights int16;  // winograd_conv's weights with int16 kernels (`weights` stays empty)
 };
 
 class FastRunner final : public Runner {
 public:
     FastRunner(const ModelGraph& graph, const std::vector<TShape>& shapes, const KernelTable& kernels,
-               const Int8KernelTable* int8)
-        : kernels_(kernels), int8_(int8) {
+               const Int8KernelTable* int8, const Int16KernelTable* int16)
+        : kernels_(kernels), int8_(int8), int16_(int16) {
         lay_out_tensors(shapes);
         plan_steps(graph);
         assign_buffers(graph);
@@ -233,6 +237,13 @@ private:
             step.kind = StepKind::winograd_conv;
             step.out_size = round_up(out_channels, channel_multiple);
             step.weights = winograd_transform_weights(layer.weights, in_channels, out_channels, step.in_size, step.out_size);
+            if (int16_ != nullptr) {
+                step.int16 = quantise_winograd_weights(step.weights, step.in_size, step.out_size);
+                step.weights = AlignedBuffer();
+                const std::size_t rows = static_cast<std::size_t>(winograd_points) * in.geometry.tiles();
+                int16_rows_ = std::max(int16_rows_, rows);
+                int16_values_ = std::max(int16_values_, rows * step.in_size);
+            }
             const std::size_t scratch = static_cast<std::size_t>(winograd_points) * in.geometry.tiles() *
                                         std::max(step.in_size, step.out_size);
             scratch_floats_ = std::max(scratch_floats_, scratch);
@@ -291,6 +302,8 @@ private:
         transformed_ = AlignedBuffer(scratch_floats_);
         products_ = AlignedBuffer(scratch_floats_);
         quantised_.assign(quantised_bytes_, 0);
+        quantised16_.assign(int16_values_, 0);
+        row_scales_.assign(int16_rows_, 0.0f);
     }
 
     // ---- execution -----------------------------------------------------------
@@ -319,10 +332,26 @@ private:
                 return;
             case StepKind::winograd_conv: {
                 const TensorLayout& in = layouts_[step.source];
-                prefetch_first_point(step);
-                kernels_.winograd_input(buffer(step.source), in.geometry, step.in_size, transformed_.data());
-                kernels_.winograd_multiply(transformed_.data(), step.weights.data(), in.geometry.tiles(), step.in_size,
-                                           step.out_size, products_.data());
+                const int tiles = in.geometry.tiles();
+                if (int16_ != nullptr) {
+                    // A tile at a time, so that the transformed floats stay in
+                    // the first-level cache until they are rounded.
+                    const long row_stride = static_cast<long>(tiles) * step.in_size;
+                    for (int tile = 0; tile < tiles; ++tile) {
+                        kernels_.winograd_input_tile(buffer(step.source), in.geometry, step.in_size, tile,
+                                                     transformed_.data());
+                        int16_->quantise_rows(transformed_.data(), winograd_points, step.in_size, step.int16.limit,
+                                              quantised16_.data() + tile * static_cast<long>(step.in_size), row_stride,
+                                              row_scales_.data() + tile, tiles);
+                    }
+                    int16_->multiply(quantised16_.data(), row_scales_.data(), step.int16.packed.data(),
+                                     step.int16.scales.data(), tiles, step.in_size, step.out_size, products_.data());
+                } else {
+                    prefetch_first_point(step);
+                    kernels_.winograd_input(buffer(step.source), in.geometry, step.in_size, transformed_.data());
+                    kernels_.winograd_multiply(transformed_.data(), step.weights.data(), tiles, step.in_size,
+                                               step.out_size, products_.data());
+                }
                 kernels_.winograd_output(products_.data(), step.bias.data(), step.second >= 0 ? buffer(step.second) : nullptr,
                                          step.relu, in.geometry, step.out_size, destination);
                 return;
@@ -438,6 +467,7 @@ private:
 
     const KernelTable& kernels_;
     const Int8KernelTable* int8_;  // null: every convolution in float32
+    const Int16KernelTable* int16_;  // null: Winograd products in float32
     std::vector<TensorLayout> layouts_;
     std::vector<std::vector<std::size_t>> readers_;
     std::vector<bool> is_output_;
@@ -449,13 +479,18 @@ private:
     AlignedBuffer products_;
     std::size_t quantised_bytes_ = 0;
     std::vector<std::uint8_t> quantised_;  // int8_conv's input
+    std::size_t int16_rows_ = 0;
+    std::size_t int16_values_ = 0;
+    std::vector<std::int16_t> quantised16_;  // the int16 products' input
+    std::vector<float> row_scales_;
 };
 
 }  // namespace
 
 std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
-                                         const KernelTable& kernels, const Int8KernelTable* int8) {
-    return std::make_unique<FastRunner>(graph, shapes, kernels, int8);
+                                         const KernelTable& kernels, const Int8KernelTable* int8,
+                                         const Int16KernelTable* int16) {
+    return std::make_unique<FastRunner>(graph, shapes, kernels, int8, int16);
 }
 
 }  // namespace qvr

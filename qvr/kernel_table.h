@@ -50,6 +50,10 @@ struct KernelTable {
     /// Spatial `source` (channels) -> transformed [36][tiles][channels].
     void (*winograd_input)(const float* source, const SpatialGeometry& geometry, int channels, float* transformed);
 
+    /// The same for one tile (tile_y x tiles_x + tile_x): -> [36][channels].
+    void (*winograd_input_tile)(const float* source, const SpatialGeometry& geometry, int channels, int tile,
+                                float* transformed);
+
     /// products[e] = transformed[e] x weights[e] for each of the 36 points:
     /// [tiles x in] x [in x out] -> [tiles x out].
     void (*winograd_multiply)(const float* transformed, const float* weights, int tiles, int in_channels,

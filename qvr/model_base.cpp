@@ -6,6 +6,7 @@
 
 #include "qvr/limits.h"
 #include "qvr/model_file.h"
+#include "qvr/precision_check.h"
 #include "qvr/runner.h"
 #include "qvr/runner_factory.h"
 
@@ -83,7 +84,20 @@ void ModelBase::LoadModelFromFile(const std::string& path, const std::string& op
         throw BadOption("load option kernels: '" + std::string(kernel_path_name(parsed.kernels)) + "' needs a " +
                         "quantised model file, and '" + path + "' holds float32 weights only");
     loaded->path_used = resolve_kernel_path(parsed.kernels, graph.quantised());
-    loaded->runner = make_runner(std::move(graph), std::move(shapes), loaded->path_used);
+    if (parsed.kernels == KernelPath::automatic && is_int16(loaded->path_used)) {
+        // Chosen for speed, kept only if it follows float32 on this network.
+        const KernelPath exact_path = float32_counterpart(loaded->path_used);
+        auto low = make_runner(graph, shapes, loaded->path_used);
+        auto exact = make_runner(graph, shapes, exact_path);
+        if (low_precision_agrees(graph, *low, *exact)) {
+            loaded->runner = std::move(low);
+        } else {
+            loaded->path_used = exact_path;
+            loaded->runner = std::move(exact);
+        }
+    } else {
+        loaded->runner = make_runner(std::move(graph), std::move(shapes), loaded->path_used);
+    }
     loaded_ = std::move(loaded);
 }
 

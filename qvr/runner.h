@@ -29,14 +29,18 @@ public:
 
 struct KernelTable;
 struct Int8KernelTable;
+struct Int16KernelTable;
 
 /// `shapes` is what check_graph returned for `graph`.
 std::unique_ptr<Runner> make_reference_runner(ModelGraph graph, std::vector<TShape> shapes);
 
 /// The Winograd runner on `kernels` (which must outlive it); copies what it
 /// needs from `graph`. With `int8` (null or outliving it), the 3x3
-/// convolutions that carry an input scale run in int8 on those kernels.
+/// convolutions that carry an input scale run in int8 on those kernels. With
+/// `int16` (the same), the other 3x3 convolutions' Winograd products run in
+/// int16.
 std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
-                                         const KernelTable& kernels, const Int8KernelTable* int8 = nullptr);
+                                         const KernelTable& kernels, const Int8KernelTable* int8 = nullptr,
+                                         const Int16KernelTable* int16 = nullptr);
 
 }  // namespace qvr

@@ -42,31 +42,38 @@ inline void input_1d(const Vec d[6], Vec r[6]) {
     r[5] = Vec::sub(Vec::fmadd(four, d[1], d[5]), Vec::mul(five, d[3]));
 }
 
-void winograd_input(const float* source, const SpatialGeometry& g, int channels, float* transformed) {
-    const int tiles = g.tiles_y * g.tiles_x;
+// The tile at (ty, tx): point e of channel c goes to out[e * point_stride + c].
+inline void input_tile(const float* source, const SpatialGeometry& g, int channels, int ty, int tx, float* out,
+                       long point_stride) {
     const long row_stride = static_cast<long>(g.padded_columns) * channels;
-    const long point_stride = static_cast<long>(tiles) * channels;
-    for (int ty = 0; ty < g.tiles_y; ++ty) {
-        for (int tx = 0; tx < g.tiles_x; ++tx) {
-            const int tile = ty * g.tiles_x + tx;
-            const float* window = source + (ty * winograd_tile) * row_stride + (tx * winograd_tile) * long{channels};
-            float* out = transformed + static_cast<long>(tile) * channels;
-            for (int c = 0; c < channels; c += W) {
-                Vec t[6][6];
-                for (int x = 0; x < 6; ++x) {
-                    Vec column[6], r[6];
-                    for (int y = 0; y < 6; ++y) column[y] = Vec::load(window + y * row_stride + x * long{channels} + c);
-                    input_1d(column, r);
-                    for (int y = 0; y < 6; ++y) t[y][x] = r[y];
-                }
-                for (int y = 0; y < 6; ++y) {
-                    Vec r[6];
-                    input_1d(t[y], r);
-                    for (int x = 0; x < 6; ++x) Vec::store(out + (y * 6 + x) * point_stride + c, r[x]);
-                }
-            }
+    const float* window = source + (ty * winograd_tile) * row_stride + (tx * winograd_tile) * long{channels};
+    for (int c = 0; c < channels; c += W) {
+        Vec t[6][6];
+        for (int x = 0; x < 6; ++x) {
+            Vec column[6], r[6];
+            for (int y = 0; y < 6; ++y) column[y] = Vec::load(window + y * row_stride + x * long{channels} + c);
+            input_1d(column, r);
+            for (int y = 0; y < 6; ++y) t[y][x] = r[y];
+        }
+        for (int y = 0; y < 6; ++y) {
+            Vec r[6];
+            input_1d(t[y], r);
+            for (int x = 0; x < 6; ++x) Vec::store(out + (y * 6 + x) * point_stride + c, r[x]);
         }
     }
+}
+
+void winograd_input(const float* source, const SpatialGeometry& g, int channels, float* transformed) {
+    const int tiles = g.tiles_y * g.tiles_x;
+    const long point_stride = static_cast<long>(tiles) * channels;
+    for (int ty = 0; ty < g.tiles_y; ++ty)
+        for (int tx = 0; tx < g.tiles_x; ++tx)
+            input_tile(source, g, channels, ty, tx, transformed + static_cast<long>(ty * g.tiles_x + tx) * channels,
+                       point_stride);
+}
+
+void winograd_input_tile(const float* source, const SpatialGeometry& g, int channels, int tile, float* transformed) {
+    input_tile(source, g, channels, tile / g.tiles_x, tile % g.tiles_x, transformed, channels);
 }
 
 // ---- The 36 matrix products --------------------------------------------------
@@ -284,6 +291,7 @@ void dense(const float* in, int in_padded, const float* weights, const float* bi
 KernelTable make_table() {
     KernelTable table;
     table.winograd_input = winograd_input;
+    table.winograd_input_tile = winograd_input_tile;
     table.winograd_multiply = winograd_multiply;
     table.winograd_output = winograd_output;
     table.conv1x1_planar = conv1x1_planar;

@@ -32,6 +32,7 @@ TEST(QvrGolden, EveryPathReproducesPyTorch) {
     ASSERT_EQ(inputs.size(), kPositions * 1200);
     ASSERT_EQ(expected.size(), kPositions * (kPolicy + 1));
     for (qvr::KernelPath path : qvr::supported_kernel_paths()) {
+        if (qvr::is_low_precision(path)) continue;  // held to their own bound (qvr_int16_test.cpp)
         SCOPED_TRACE(qvr::kernel_path_name(path));
         qvr::ModelBase model("golden", "");
         model.LoadModelFromFile(dir + "golden.qvm", std::string("gpu_id=0,kernels=") + qvr::kernel_path_name(path));

@@ -36,6 +36,9 @@ POSITIONS = 6
 # multiplies by 1/scale where the model divides by scale). One step of one input moves an
 # output by about scale x weight: well under this on these networks.
 INT8_TOLERANCE = 2e-3
+# The int16 paths round the Winograd products' operands to 16 bits: held to the
+# engine's accuracy bound (a value within 0.01), not to float32's rounding.
+INT16_TOLERANCE = 1e-2
 CALIBRATION_POSITIONS = 64
 # (blocks, channels): one layout that fills whole SIMD registers, one that does not.
 NETWORKS = [(2, 16), (1, 24)]
@@ -189,9 +192,9 @@ def main():
                 failures += 1
                 continue
             worst = float(np.max(np.abs(got - expected)))
-            verdict = "ok" if worst <= TOLERANCE else "FAIL"
+            verdict = "ok" if worst <= (INT16_TOLERANCE if path.startswith("int16") else TOLERANCE) else "FAIL"
             failures += verdict != "ok"
-            print("%s %dx%d %-9s max |qvr - torch| = %.2e" % (verdict, blocks, channels, path, worst))
+            print("%s %dx%d %-13s max |qvr - torch| = %.2e" % (verdict, blocks, channels, path, worst))
         failures += check_quantised(qvr_infer, paths, model_path, generator, "%dx%d" % (blocks, channels), work_dir)
     sys.exit(1 if failures else 0)
 

@@ -125,11 +125,11 @@ int main(int argc, char** argv) {
         if (options.paths.empty()) options.paths = qvr::supported_kernel_paths(quantised);
         for (qvr::KernelPath path : options.paths) {
             if (qvr::is_int8(path) && !quantised) {
-                std::printf("%-11s skipped: the model file is not quantised\n", qvr::kernel_path_name(path));
+                std::printf("%-13s skipped: the model file is not quantised\n", qvr::kernel_path_name(path));
                 continue;
             }
             const Rates rate = evals_per_second(model_path, path, options.seconds);
-            std::printf("%-11s %9.1f evals/s  %7.3f ms/eval  (wall: %.1f evals/s)\n", qvr::kernel_path_name(path),
+            std::printf("%-13s %9.1f evals/s  %7.3f ms/eval  (wall: %.1f evals/s)\n", qvr::kernel_path_name(path),
                         rate.per_cpu_second, 1000.0 / rate.per_cpu_second, rate.per_wall_second);
             std::fflush(stdout);
         }

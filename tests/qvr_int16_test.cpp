@@ -1,0 +1,264 @@
+// The int16 Winograd products: every table against the plain C++ one (exact
+// sums, so bit for bit), the operand limit at its extreme, whole networks
+// against the float32 reference within the accuracy bound, and the automatic
+// choice with its load-time check, including a network that fails it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qvr/int16_kernel_table.h"
+#include "qvr/int16_weights.h"
+#include "qvr/model_base.h"
+#include "qvr/model_builder.h"
+#include "qvr/model_file.h"
+#include "qvr/precision_check.h"
+#include "qvr/random_network.h"
+#include "qvr/winograd_weights.h"
+#include "temp_file.h"
+
+namespace {
+
+using namespace qvr;
+
+std::vector<const Int16KernelTable*> simd_tables() {
+    std::vector<const Int16KernelTable*> tables;
+#if defined(__x86_64__)
+    if (cpu_supports(KernelPath::int16_avx2)) tables.push_back(&int16_avx2_kernel_table());
+    if (cpu_supports(KernelPath::int16_avx512)) tables.push_back(&int16_avx512_kernel_table());
+#endif
+    return tables;
+}
+
+std::vector<KernelPath> int16_paths() {
+    std::vector<KernelPath> paths;
+    for (KernelPath path : supported_kernel_paths())
+        if (is_int16(path)) paths.push_back(path);
+    return paths;
+}
+
+struct Operands {
+    int tiles, in, out;
+    std::vector<float> transformed;  // [36][tiles][in]
+    Int16WinogradWeights weights;
+};
+
+// Rows of very different magnitudes (each row is scaled by its own factor),
+// some rows all zero, and a few zeros inside rows.
+Operands random_operands(int tiles, int in, int out, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<float> normal(0.0f, 1.0f);
+    std::uniform_real_distribution<float> exponent(-3.0f, 3.0f);
+    Operands op{tiles, in, out, {}, {}};
+    op.transformed.resize(static_cast<std::size_t>(winograd_points) * tiles * in);
+    for (std::size_t row = 0; row < op.transformed.size() / in; ++row) {
+        const float scale = row % 7 == 3 ? 0.0f : std::pow(10.0f, exponent(random));
+        for (int c = 0; c < in; ++c) op.transformed[row * in + c] = c % 5 == 4 ? 0.0f : scale * normal(random);
+    }
+    AlignedBuffer u(static_cast<std::size_t>(winograd_points) * in * out);
+    for (std::size_t i = 0; i < u.size(); ++i) u.data()[i] = normal(random);
+    op.weights = quantise_winograd_weights(u, in, out);
+    return op;
+}
+
+struct Result {
+    std::vector<std::int16_t> quantised;
+    std::vector<float> scales, products;
+};
+
+// The runner's order: one tile's 36 rows at a time into the strided layout.
+Result run_table(const Int16KernelTable& table, const Operands& op) {
+    Result r;
+    const long rows = static_cast<long>(winograd_points) * op.tiles;
+    r.quantised.assign(rows * op.in, -1);
+    r.scales.assign(rows, -1.0f);
+    r.products.assign(rows * op.out, -1.0f);
+    std::vector<float> tile_rows(static_cast<std::size_t>(winograd_points) * op.in);
+    for (int tile = 0; tile < op.tiles; ++tile) {
+        for (int e = 0; e < winograd_points; ++e)
+            std::copy_n(op.transformed.data() + (static_cast<long>(e) * op.tiles + tile) * op.in, op.in,
+                        tile_rows.data() + static_cast<long>(e) * op.in);
+        table.quantise_rows(tile_rows.data(), winograd_points, op.in, op.weights.limit,
+                            r.quantised.data() + static_cast<long>(tile) * op.in, static_cast<long>(op.tiles) * op.in,
+                            r.scales.data() + tile, op.tiles);
+    }
+    table.multiply(r.quantised.data(), r.scales.data(), op.weights.packed.data(), op.weights.scales.data(), op.tiles,
+                   op.in, op.out, r.products.data());
+    return r;
+}
+
+// Tile counts of a 20x20 plane (25), of odd small planes and of one tile;
+// channel counts of 1 to 5 vectors in and out, so whole and partial register
+// blocks of every table run.
+TEST(QvrInt16Kernels, EveryTableMatchesThePlainOneBitForBit) {
+    const int cases[][3] = {{25, 48, 48}, {25, 16, 48}, {7, 64, 64}, {1, 80, 16}, {16, 32, 80}, {9, 48, 32}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c[0] << " tiles " << c[1] << "->" << c[2]);
+        const Operands op = random_operands(c[0], c[1], c[2], static_cast<unsigned>(c[0] * 1000 + c[1] + c[2]));
+        const Result expected = run_table(int16_generic_kernel_table(), op);
+        for (const Int16KernelTable* table : simd_tables()) {
+            const Result got = run_table(*table, op);
+            EXPECT_EQ(got.quantised, expected.quantised);
+            EXPECT_EQ(got.scales, expected.scales);
+            EXPECT_EQ(got.products, expected.products);
+        }
+    }
+}
+
+// What the rounding promises: each row's largest magnitude lands on +-limit,
+// a zero row stays zero with scale 0, and value x scale is within half a step
+// of the float.
+TEST(QvrInt16Kernels, RowsUseTheWholeRangeAndRoundToTheNearestStep) {
+    const Operands op = random_operands(25, 48, 16, 3);
+    const Result r = run_table(int16_generic_kernel_table(), op);
+    const int limit = op.weights.limit;
+    for (long row = 0; row < static_cast<long>(r.scales.size()); ++row) {
+        const float* in = op.transformed.data() + row * op.in;
+        const std::int16_t* q = r.quantised.data() + row * op.in;
+        float largest = 0.0f;
+        int largest_q = 0;
+        for (int c = 0; c < op.in; ++c) {
+            largest = std::max(largest, std::fabs(in[c]));
+            largest_q = std::max(largest_q, std::abs(int{q[c]}));
+            // Half a step, and the float rounding of x x limit / largest.
+            EXPECT_LE(std::fabs(static_cast<double>(q[c]) * r.scales[row] - in[c]), 0.5 * r.scales[row] + 1e-6 * std::fabs(in[c]));
+        }
+        EXPECT_EQ(largest_q, largest == 0.0f ? 0 : limit);
+        if (largest == 0.0f) {
+            EXPECT_EQ(r.scales[row], 0.0f);
+        }
+    }
+}
+
+// The extreme the limit allows: every operand at +-limit over the longest
+// rows the tables meet sums to in x limit^2 exactly, below 2^31, on every table.
+TEST(QvrInt16Kernels, OperandsAtTheLimitSumExactly) {
+    for (int in : {16, 48, 128, 256}) {
+        SCOPED_TRACE(in);
+        const int limit = int16_limit(in);
+        ASSERT_LE(static_cast<double>(in) * limit * limit, static_cast<double>(std::numeric_limits<std::int32_t>::max()));
+        const int tiles = 2, out = 16;
+        std::vector<std::int16_t> quantised(static_cast<std::size_t>(winograd_points) * tiles * in,
+                                            static_cast<std::int16_t>(limit));
+        for (std::size_t i = 0; i < quantised.size(); i += 2 * in) quantised[i] = static_cast<std::int16_t>(-limit);
+        std::vector<std::int16_t> weights(static_cast<std::size_t>(winograd_points) * in * out,
+                                          static_cast<std::int16_t>(-limit));
+        const std::vector<float> ones_rows(static_cast<std::size_t>(winograd_points) * tiles, 1.0f);
+        const std::vector<float> ones_columns(static_cast<std::size_t>(winograd_points) * out, 1.0f);
+        std::vector<const Int16KernelTable*> tables = simd_tables();
+        tables.push_back(&int16_generic_kernel_table());
+        for (const Int16KernelTable* table : tables) {
+            std::vector<float> products(static_cast<std::size_t>(winograd_points) * tiles * out);
+            table->multiply(quantised.data(), ones_rows.data(), weights.data(), ones_columns.data(), tiles, in, out,
+                            products.data());
+            // Tile 0's rows start with one -limit (every other row of the
+            // buffer is a tile 0 row), tile 1's rows are all +limit.
+            const double tile0 = -static_cast<double>(in - 2) * limit * limit;
+            const double tile1 = -static_cast<double>(in) * limit * limit;
+            EXPECT_EQ(products[0], static_cast<float>(tile0));
+            EXPECT_EQ(products[out], static_cast<float>(tile1));
+        }
+    }
+}
+
+// ---- whole networks ------------------------------------------------------------
+
+std::vector<float> run_model(const std::string& file, const std::string& options, const std::vector<float>& input,
+                             std::uint64_t batch, KernelPath* used = nullptr) {
+    ModelBase model("test", "");
+    model.LoadModelFromFile(file, options);
+    if (used) *used = model.kernel_path();
+    const std::string name = model.ListInputBlobNames()[0];
+    std::vector<std::uint64_t> extents{batch};
+    const TShape sample = model.GetInputBlobShape(name);
+    extents.insert(extents.end(), sample.extents().begin(), sample.extents().end());
+    std::vector<TBlob> outputs;
+    model.InferBatch({TBlob(Float32, name, TShape(extents), input.data())}, outputs);
+    std::vector<float> all;
+    for (const TBlob& blob : outputs) {
+        const auto* data = static_cast<const float*>(blob.__Data());
+        all.insert(all.end(), data, data + blob.shape().element_count());
+    }
+    return all;
+}
+
+std::vector<float> board_like_input(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::bernoulli_distribution stone(0.35);
+    std::vector<float> values(count);
+    for (float& value : values) value = stone(random) ? 1.0f : 0.0f;
+    return values;
+}
+
+// The engine's network shapes (and a smaller board, whose partial tiles the
+// rounding must leave alone) within the bound held on real positions.
+TEST(QvrInt16Network, RandomNetworksFollowTheReference) {
+    const ResidualNetworkShape shapes[] = {{6, 48, 3, 20, 20, 2, 64}, {2, 64, 3, 15, 15, 2, 32}, {1, 16, 3, 7, 5, 2, 8}};
+    for (const ResidualNetworkShape& shape : shapes) {
+        SCOPED_TRACE(testing::Message() << shape.blocks << "x" << shape.channels << " " << shape.rows);
+        const std::string file = temp_file("qvr_int16_network.qvm");
+        write_model_file(random_residual_network(shape, 11), file);
+        const std::size_t sample = std::size_t{shape.input_planes} * shape.rows * shape.columns;
+        const std::vector<float> input = board_like_input(4 * sample, 5);
+        const std::vector<float> expected = run_model(file, "kernels=reference", input, 4);
+        for (KernelPath path : int16_paths()) {
+            SCOPED_TRACE(kernel_path_name(path));
+            const std::vector<float> got = run_model(file, std::string("kernels=") + kernel_path_name(path), input, 4);
+            ASSERT_EQ(got.size(), expected.size());
+            float worst = 0.0f;
+            for (std::size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - expected[i]));
+            EXPECT_LE(worst, precision_check_tolerance);
+            EXPECT_GT(worst, 0.0f);  // it did run in int16
+        }
+    }
+}
+
+// Two 3x3 layers: the first makes channel 0 a million times channel 1, the
+// second reads channel 1 only. Rounded to 16 bits with one scale per row,
+// channel 1 is lost: the load-time check must see it and keep float32.
+ModelGraph wide_range_network() {
+    ModelBuilder b;
+    const std::uint32_t in = b.input("planes", TShape{2, 8, 8});
+    std::vector<float> first(2 * 2 * 9, 0.0f), second(1 * 2 * 9, 0.0f);
+    first[0 * 18 + 0 * 9 + 4] = 1.0e6f;  // out 0 <- in 0, centre tap
+    first[1 * 18 + 1 * 9 + 4] = 1.0f;     // out 1 <- in 1
+    second[0 * 18 + 1 * 9 + 4] = 1.0f;    // out 0 <- in 1 only
+    const std::uint32_t hidden = b.conv2d(in, 2, 2, 3, first, {0.0f, 0.0f});
+    const std::uint32_t out = b.conv2d(hidden, 2, 1, 3, second, {0.0f});
+    b.output("out", b.flatten(out));
+    return b.build();
+}
+
+TEST(QvrInt16Network, AutomaticChoiceKeepsInt16OnlyWhereTheCheckPasses) {
+    const std::string good = temp_file("qvr_int16_auto_good.qvm");
+    const std::string wide = temp_file("qvr_int16_auto_wide.qvm");
+    write_model_file(random_residual_network({1, 16, 3, 9, 9, 2, 8}, 3), good);
+    write_model_file(wide_range_network(), wide);
+    const std::vector<float> input = board_like_input(2 * 8 * 8, 9);
+    const KernelPath automatic = resolve_kernel_path(KernelPath::automatic);
+
+    KernelPath used = KernelPath::automatic;
+    run_model(good, "", board_like_input(3 * 9 * 9, 2), 1, &used);
+    EXPECT_EQ(used, automatic);
+
+    const std::vector<float> exact = run_model(wide, "kernels=reference", input, 1);
+    const std::vector<float> got = run_model(wide, "", input, 1, &used);
+    EXPECT_FALSE(is_low_precision(used)) << kernel_path_name(used);
+    EXPECT_EQ(used, float32_counterpart(automatic));
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], exact[i], 1e-4f);
+
+    // Forced, the int16 path runs as asked, and shows what the check caught.
+    for (KernelPath path : int16_paths()) {
+        const std::vector<float> forced = run_model(wide, std::string("kernels=") + kernel_path_name(path), input, 1, &used);
+        EXPECT_EQ(used, path);
+        float worst = 0.0f;
+        for (std::size_t i = 0; i < forced.size(); ++i) worst = std::max(worst, std::abs(forced[i] - exact[i]));
+        EXPECT_GT(worst, precision_check_tolerance) << kernel_path_name(path);
+    }
+}
+
+}  // namespace
