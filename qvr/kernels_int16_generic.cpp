@@ -26,8 +26,12 @@ void quantise_rows(const float* source, int rows, int channels, int limit, std::
         }
         const float inverse = static_cast<float>(limit) / largest;
         for (int c = 0; c < channels; ++c) {
-            const float rounded = std::nearbyint(in[c] * inverse);
-            out[c] = static_cast<std::int16_t>(std::clamp(rounded, static_cast<float>(-limit), static_cast<float>(limit)));
+            float rounded = std::nearbyint(in[c] * inverse);
+            // Written so that a NaN (from an overflowing network) becomes
+            // -limit, as the SIMD clamps make it, instead of an undefined cast.
+            if (!(rounded >= static_cast<float>(-limit))) rounded = static_cast<float>(-limit);
+            if (rounded > static_cast<float>(limit)) rounded = static_cast<float>(limit);
+            out[c] = static_cast<std::int16_t>(rounded);
         }
         row_scale = largest / static_cast<float>(limit);
     }
