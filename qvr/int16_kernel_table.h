@@ -60,6 +60,7 @@ struct Int16KernelTable {
 const Int16KernelTable& int16_generic_kernel_table();
 // Built on x86-64 only; call only when cpu_supports() says the CPU has them.
 const Int16KernelTable& int16_avx2_kernel_table();
+const Int16KernelTable& int16_avxvnni_kernel_table();
 const Int16KernelTable& int16_avx512_kernel_table();
 
 }  // namespace qvr

@@ -9,7 +9,7 @@ namespace qvr {
 namespace {
 
 #if defined(__x86_64__)
-// AVX-VNNI (the VEX form of vpdpbusd): CPUID leaf 7, sub-leaf 1, EAX bit 4.
+// AVX-VNNI (the VEX forms of vpdpbusd and vpdpwssd): CPUID leaf 7, sub-leaf 1, EAX bit 4.
 // Asked directly because clang's __builtin_cpu_supports does not know the
 // name; the caller checks AVX2 first, which includes the OS saving ymm state.
 bool cpu_has_avx_vnni() {
@@ -20,10 +20,10 @@ bool cpu_has_avx_vnni() {
 }
 #endif
 
-constexpr KernelPath all_paths[] = {KernelPath::reference,     KernelPath::generic,      KernelPath::avx2,
+constexpr KernelPath all_paths[] = {KernelPath::reference,     KernelPath::generic,       KernelPath::avx2,
                                     KernelPath::avx512,        KernelPath::int16_generic, KernelPath::int16_avx2,
-                                    KernelPath::int16_avx512,  KernelPath::int8_generic,  KernelPath::int8_avxvnni,
-                                    KernelPath::int8_avx512};
+                                    KernelPath::int16_avxvnni, KernelPath::int16_avx512,  KernelPath::int8_generic,
+                                    KernelPath::int8_avxvnni,  KernelPath::int8_avx512};
 
 }  // namespace
 
@@ -39,6 +39,7 @@ const char* kernel_path_name(KernelPath path) {
         case KernelPath::int8_avx512: return "int8-avx512";
         case KernelPath::int16_generic: return "int16-generic";
         case KernelPath::int16_avx2: return "int16-avx2";
+        case KernelPath::int16_avxvnni: return "int16-avxvnni";
         case KernelPath::int16_avx512: return "int16-avx512";
     }
     return "unknown";
@@ -57,6 +58,7 @@ bool cpu_supports(KernelPath path) {
         case KernelPath::avx2:
         case KernelPath::int16_avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case KernelPath::int8_avxvnni:
+        case KernelPath::int16_avxvnni:
             return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && cpu_has_avx_vnni();
         case KernelPath::avx512: return __builtin_cpu_supports("avx512f");
         // The int8 path runs the float32 AVX-512 kernels for everything but its convolutions.
@@ -68,7 +70,8 @@ bool cpu_supports(KernelPath path) {
     }
 #else
     return path != KernelPath::avx2 && path != KernelPath::avx512 && path != KernelPath::int8_avxvnni &&
-           path != KernelPath::int8_avx512 && path != KernelPath::int16_avx2 && path != KernelPath::int16_avx512;
+           path != KernelPath::int8_avx512 && path != KernelPath::int16_avx2 && path != KernelPath::int16_avxvnni &&
+           path != KernelPath::int16_avx512;
 #endif
 }
 
@@ -77,7 +80,8 @@ bool is_int8(KernelPath path) {
 }
 
 bool is_int16(KernelPath path) {
-    return path == KernelPath::int16_generic || path == KernelPath::int16_avx2 || path == KernelPath::int16_avx512;
+    return path == KernelPath::int16_generic || path == KernelPath::int16_avx2 || path == KernelPath::int16_avxvnni ||
+           path == KernelPath::int16_avx512;
 }
 
 KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {
@@ -86,8 +90,10 @@ KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {
     // paths are faster than int8 without VNNI (qvr/README.md has the figures).
     if (quantised && cpu_supports(KernelPath::int8_avx512)) return KernelPath::int8_avx512;
     // The int16 products beat float32 of the same width (measured, README);
-    // float32 AVX-512 beats int16 AVX2 where VNNI is missing.
-    for (KernelPath path : {KernelPath::int16_avx512, KernelPath::avx512, KernelPath::int16_avx2})
+    // float32 AVX-512 beats the 256-bit int16 paths where 512-bit VNNI is
+    // missing; AVX-VNNI's one instruction beats AVX2's two.
+    for (KernelPath path :
+         {KernelPath::int16_avx512, KernelPath::avx512, KernelPath::int16_avxvnni, KernelPath::int16_avx2})
         if (cpu_supports(path)) return path;
     return KernelPath::generic;
 }
@@ -95,7 +101,8 @@ KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {
 KernelPath float32_counterpart(KernelPath path) {
     switch (path) {
         case KernelPath::int16_generic: return KernelPath::generic;
-        case KernelPath::int16_avx2: return KernelPath::avx2;
+        case KernelPath::int16_avx2:
+        case KernelPath::int16_avxvnni: return KernelPath::avx2;
         case KernelPath::int16_avx512: return KernelPath::avx512;
         default: return path;
     }

@@ -10,10 +10,11 @@
 //              AVX2 float32 kernels), AVX-512 VNNI. Only for a
 //              quantised model file (format version 2), whose scales were
 //              calibrated and checked for accuracy when it was written.
-//   int16-generic, int16-avx2, int16-avx512
+//   int16-generic, int16-avx2, int16-avxvnni, int16-avx512
 //              the fast runner with the Winograd products in int16
-//              (int16_kernel_table.h): plain C++, AVX2, AVX-512 VNNI. Any
-//              model file; scales are found at load and run time.
+//              (int16_kernel_table.h): plain C++, AVX2, AVX-VNNI (256-bit,
+//              beside the AVX2 float32 kernels), AVX-512 VNNI. Any model
+//              file; scales are found at load and run time.
 //
 // Normal use asks for `automatic`: the fastest path this CPU supports, int8
 // only for a quantised file, int16 only where the network passes a load-time
@@ -40,6 +41,7 @@ enum class KernelPath {
     int8_avx512,
     int16_generic,
     int16_avx2,
+    int16_avxvnni,
     int16_avx512,
 };
 

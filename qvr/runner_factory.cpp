@@ -24,6 +24,8 @@ std::unique_ptr<Runner> make_runner(ModelGraph graph, std::vector<TShape> shapes
             return make_fast_runner(graph, shapes, avx512_kernel_table(), &int8_avx512_kernel_table());
         case KernelPath::int16_avx2:
             return make_fast_runner(graph, shapes, avx2_kernel_table(), nullptr, &int16_avx2_kernel_table());
+        case KernelPath::int16_avxvnni:
+            return make_fast_runner(graph, shapes, avx2_kernel_table(), nullptr, &int16_avxvnni_kernel_table());
         case KernelPath::int16_avx512:
             return make_fast_runner(graph, shapes, avx512_kernel_table(), nullptr, &int16_avx512_kernel_table());
 #else
@@ -33,6 +35,7 @@ std::unique_ptr<Runner> make_runner(ModelGraph graph, std::vector<TShape> shapes
         case KernelPath::int8_avx512:
             return make_fast_runner(graph, shapes, generic_kernel_table(), &int8_generic_kernel_table());
         case KernelPath::int16_avx2:
+        case KernelPath::int16_avxvnni:
         case KernelPath::int16_avx512:
             return make_fast_runner(graph, shapes, generic_kernel_table(), nullptr, &int16_generic_kernel_table());
 #endif

@@ -29,6 +29,7 @@ std::vector<const Int16KernelTable*> simd_tables() {
     std::vector<const Int16KernelTable*> tables;
 #if defined(__x86_64__)
     if (cpu_supports(KernelPath::int16_avx2)) tables.push_back(&int16_avx2_kernel_table());
+    if (cpu_supports(KernelPath::int16_avxvnni)) tables.push_back(&int16_avxvnni_kernel_table());
     if (cpu_supports(KernelPath::int16_avx512)) tables.push_back(&int16_avx512_kernel_table());
 #endif
     return tables;

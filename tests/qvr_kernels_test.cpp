@@ -159,11 +159,15 @@ TEST(QvrKernels, AutomaticPicksTheFastestSupportedPath) {
         EXPECT_EQ(automatic, KernelPath::int16_avx512);
     } else if (cpu_supports(KernelPath::avx512)) {
         EXPECT_EQ(automatic, KernelPath::avx512);
+    } else if (cpu_supports(KernelPath::int16_avxvnni)) {
+        EXPECT_EQ(automatic, KernelPath::int16_avxvnni);
     }
     EXPECT_EQ(float32_counterpart(KernelPath::int16_avx512), KernelPath::avx512);
     EXPECT_EQ(float32_counterpart(KernelPath::int16_avx2), KernelPath::avx2);
+    EXPECT_EQ(float32_counterpart(KernelPath::int16_avxvnni), KernelPath::avx2);
     EXPECT_EQ(resolve_kernel_path(KernelPath::avx2), KernelPath::avx2);
-    for (const char* name : {"auto", "reference", "generic", "avx2", "avx512", "int16-generic", "int16-avx2", "int16-avx512"})
+    for (const char* name : {"auto", "reference", "generic", "avx2", "avx512", "int16-generic", "int16-avx2",
+                             "int16-avxvnni", "int16-avx512"})
         EXPECT_STREQ(kernel_path_name(*parse_kernel_path(name)), name);
     EXPECT_FALSE(parse_kernel_path("sse").has_value());
 }
