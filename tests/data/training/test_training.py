@@ -3,6 +3,7 @@
 board symmetries, and the trainer's loss falling on a tiny set (with checkpoint resume)."""
 
 import csv
+import lzma
 import os
 import sys
 import tempfile
@@ -212,6 +213,79 @@ class SmallerBoards(unittest.TestCase):
             args.data_weights = [1, 0]
             self.assertTrue(np.all(train.load_split(args).draw(np.random.default_rng(2), 500) < 6))
 
+
+
+class PackedArchives(unittest.TestCase):
+    """The archives kept in the repository must give every record file back byte for byte."""
+
+    @staticmethod
+    def self_play_file(rng, count, torn=b""):
+        records = np.zeros(count, dtype=data.SIZED_RECORD_DTYPE)
+        raw = records.view(np.uint8).reshape(count, data.SIZED_RECORD_BYTES)
+        raw[:] = rng.integers(0, 256, raw.shape, dtype=np.uint8)  # every byte of every field
+        records["policy"] = 0
+        for i in range(count):
+            if i % 4 == 3:
+                continue  # a record with no shares
+            cells = rng.choice(400, size=rng.integers(1, 60), replace=False)
+            records["policy"][i, cells] = rng.integers(1, 65536, len(cells))
+        if count:
+            records["policy"][0, [0, 399]] = 65535  # both ends of the grid
+        return data.file_header(data.SIZED_RECORD_VERSION) + records.tobytes() + torn
+
+    def test_round_trip_of_every_version_and_a_torn_tail(self):
+        import pack_records
+        rng = np.random.default_rng(11)
+        with open(SAMPLE, "rb") as f:
+            teacher = f.read()
+        version2 = bytearray(self.self_play_file(rng, 9))
+        version2[8:12] = (2).to_bytes(4, "little")  # no size fields, same packing of the shares
+        version2[12:16] = data.VISIT_RECORD_BYTES.to_bytes(4, "little")
+        version2 = bytes(version2[:data.HEADER_BYTES + 9 * data.VISIT_RECORD_BYTES])
+        for blob in (teacher, teacher + b"torn", self.self_play_file(rng, 50), self.self_play_file(rng, 7, b"xyz"),
+                     self.self_play_file(rng, 0), version2):
+            archive = pack_records.pack_bytes(blob)
+            self.assertEqual(pack_records.unpack_bytes(archive), blob)
+        # The point of it: a real self-play file shrinks several times.
+        blob = self.self_play_file(rng, 200)
+        self.assertLess(len(pack_records.pack_bytes(blob)), len(blob) / 3)
+
+    def test_damaged_archives_are_refused(self):
+        import pack_records
+        archive = pack_records.pack_bytes(self.self_play_file(np.random.default_rng(12), 20))
+        for damaged in (archive[:len(archive) // 2], b"ORVPACK0" + archive[8:],
+                        archive[:40] + bytes([archive[40] ^ 0x55]) + archive[41:]):
+            with self.assertRaises(ValueError):
+                pack_records.unpack_bytes(damaged)
+        body = lzma.decompress(archive[8:])
+        for body_damaged in (body[:-2], body + b"\0\0"):  # the columns do not add up
+            with self.assertRaises(ValueError):
+                pack_records.unpack_bytes(b"ORVPACK1" + lzma.compress(body_damaged))
+
+    def test_directories_take_only_what_is_missing_and_never_clobber(self):
+        import pack_records
+        rng = np.random.default_rng(13)
+        with tempfile.TemporaryDirectory() as tmp:
+            source, archive, copy = (os.path.join(tmp, name) for name in ("data", "archive", "copy"))
+            os.makedirs(source)
+            files = {"chunk-000000.bin": self.self_play_file(rng, 30), "chunk-000002.bin": self.self_play_file(rng, 5)}
+            for name, blob in files.items():
+                with open(os.path.join(source, name), "wb") as f:
+                    f.write(blob)
+            with open(os.path.join(source, "chunk-000001.bin.part"), "wb") as f:
+                f.write(self.self_play_file(rng, 3))  # still being played: not packed
+            self.assertEqual(pack_records.pack_directory(source, archive)[0], 2)
+            self.assertEqual(pack_records.pack_directory(source, archive)[0], 0)
+            self.assertEqual(pack_records.unpack_directory(archive, copy), 2)
+            self.assertEqual(sorted(os.listdir(copy)), sorted(files))
+            for name, blob in files.items():
+                with open(os.path.join(copy, name), "rb") as f:
+                    self.assertEqual(f.read(), blob)
+            self.assertEqual(pack_records.unpack_directory(archive, copy), 0)
+            with open(os.path.join(copy, "chunk-000002.bin"), "r+b") as f:
+                f.write(b"X")
+            with self.assertRaises(RuntimeError):
+                pack_records.unpack_directory(archive, copy)
 
 
 class Trainer(unittest.TestCase):
