@@ -5,6 +5,7 @@
 //   orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]
 //        [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]
 //        [--mode plain|threat] [--opening-stones MIN-MAX] [--small-boards PERCENT]
+//        [--max-plies N]
 //   orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]
 //        [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX]
 //   orvalis-selfplay teach --model PATH --student-rate R <orvalis-teacher selfplay options>
@@ -55,6 +56,7 @@ struct command_line {
     std::fputs("usage: orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]\n"
                "           [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]\n"
                "           [--mode plain|threat] [--opening-stones MIN-MAX] [--small-boards PERCENT]\n"
+               "           [--max-plies N]\n"
                "       orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]\n"
                "           [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX]\n"
                "       orvalis-selfplay teach --model PATH --student-rate R --out DIR [--chunks N] [--nodes N]\n"
@@ -79,6 +81,8 @@ game_options options_from(const command_line& args, int default_sampled_moves, b
     options.playouts = static_cast<std::int32_t>(args.number("playouts", options.playouts));
     options.sampled_moves = static_cast<int>(args.number("sampled-moves", default_sampled_moves));
     options.root_noise = root_noise;
+    options.max_plies = static_cast<int>(args.number("max-plies", 0));
+    if (options.max_plies < 0) usage();
     const auto mode = search::mode_named(args.text("mode", "plain"));
     if (!mode) usage();
     options.mode = *mode;

@@ -95,7 +95,8 @@ game_outcome play_network_game(const network_player& black, const network_player
     auto tree_of = [&](std::int8_t colour) { return colour == play::black || shared ? black_tree.get() : white_tree.get(); };
 
     game_outcome outcome;
-    while (!board.over && board.stones < options.width * options.height) {
+    while (!board.over && board.stones < options.width * options.height &&
+           (options.max_plies <= 0 || outcome.plies < options.max_plies)) {
         search::search_tree& tree = *tree_of(to_move);
         tree.run_playouts(options.playouts);
         const std::int8_t proven = tree.root().proven;

@@ -35,6 +35,11 @@ struct game_options {
     int min_opening_stones = 0;
     int max_opening_stones = 4;
     int opening_radius = 3;           // opening stones lie this close to a point near the centre
+    /// A game still on after this many searched moves ends as a draw (0: no
+    /// limit). Self-play of the threat-aware search draws most games that
+    /// pass 200 plies only when the board is full, and those games made more
+    /// than half of its positions.
+    int max_plies = 0;
     bool root_noise = true;
     search::search_mode mode = search::search_mode::plain;
     /// The board: the top-left width x height cells of the 20 x 20 grid.

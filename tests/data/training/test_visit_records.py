@@ -69,6 +69,7 @@ def main():
         assert first.read() == second.read(), "a second run with the same seed played other games"
 
     check_threat_games_on_small_boards(selfplay, model, os.path.join(scratch, "small"))
+    check_ply_limit(selfplay, model, os.path.join(scratch, "limited"))
     print("ok: %d records" % len(records))
 
 
@@ -117,6 +118,20 @@ def check_threat_games_on_small_boards(selfplay, model, out):
     name = "chunk-000000.bin"
     with open(os.path.join(out, name), "rb") as first, open(os.path.join(again, name), "rb") as second:
         assert first.read() == second.read(), "a threat-aware rerun with the same seed played other games"
+
+
+
+def check_ply_limit(selfplay, model, out):
+    """--max-plies ends a game still on at that many searched moves as a draw."""
+    subprocess.run([selfplay, "generate", "--model", model, "--out", out, "--chunks", "1", "--games-per-chunk", "3",
+                    "--playouts", "8", "--sampled-moves", "2", "--seed", "4", "--opening-stones", "0-0",
+                    "--max-plies", "7"], check=True)
+    records, _, _ = data.load([out])
+    proven = (records["flags"] & (2 | data.FLAG_PROVEN_LOSS)) != 0
+    for game in range(3):
+        mine = records["game"] == game
+        assert np.array_equal(records["ply"][mine], np.arange(7)), records["ply"][mine]
+        assert np.all(records["value"][mine & ~proven] == 0), "an unfinished game is a draw"
 
 
 if __name__ == "__main__":
