@@ -7,14 +7,18 @@
 #
 # A chunk still being played when the time runs out is lost with the machine (10 games, a few
 # minutes of one core), so the games are kept in small chunks. Every game is seeded by (seed,
-# chunk, game), the network is r9 taken from the commit that shipped it, so a chunk's games do
+# chunk, game), the network is taken from the commit that shipped it, so a chunk's games do
 # not depend on which machine plays them (only on the kernel path's rounding). A game still on
 # after 200 searched moves is scored a draw (drawn games ran to 398 plies and made most positions).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:?usage: training/grow_threatplay.sh MINUTES}
 
-set_name=threatplay-v2
+# The set being grown: threatplay-v2 (r9, seed 2, 105 chunks) is closed; r11 plays threatplay-v3.
+set_name=threatplay-v3
+network=r11
+network_commit=4ce9fa2
+seed=3
 data=training/data/$set_name
 archive=training/archive/$set_name
 generator=./build/tools/selfplay/orvalis-selfplay
@@ -22,13 +26,13 @@ generator=./build/tools/selfplay/orvalis-selfplay
 
 mkdir -p "$data"
 /usr/bin/python3 training/pack_records.py unpack "$archive" "$data"
-model=$data/model-r9.qvm
-git show 97dd167:models/474/474_ncnn.qvm > "$model"
+model=$data/model-$network.qvm
+git show $network_commit:models/474/474_ncnn.qvm > "$model"
 
 for worker in 0 1; do
     timeout "${minutes}m" "$generator" generate --model "$model" --out "$data" --chunks 2000 \
         --games-per-chunk 10 --playouts 400 --mode threat --opening-stones 0-3 --small-boards 30 \
-        --max-plies 200 --seed 2 --worker $worker --workers 2 >> "$data/selfplay-$worker.log" 2>&1 &
+        --max-plies 200 --seed $seed --worker $worker --workers 2 >> "$data/selfplay-$worker.log" 2>&1 &
 done
 wait || true
 /usr/bin/python3 training/pack_records.py pack "$data" "$archive"
