@@ -80,12 +80,12 @@ def learning_rate(args, step):
     return args.lr * (0.05 + 0.95 * 0.5 * (1.0 + math.cos(math.pi * min(1.0, progress))))
 
 
-def split(records, owners, files, holdout_every):
-    """(training, held-out) records. Held-out files are those at positions 0, N, 2N, ... of the
-    file list: a rule that stays the same as files are appended (a single file is not held out)."""
-    if len(files) < 2:
-        return records, records[:0]
-    held = owners % holdout_every == 0
+def split(records, positions, directory_files, holdout_every):
+    """(training, held-out) records. Held-out files are those at positions 0, N, 2N, ... of their
+    own --data directory's file list (`positions`, per record; `directory_files`, the size of that
+    list): a rule that stays the same as files are appended to any directory, and that holds out
+    part of every directory of two files or more (a single file is not held out)."""
+    held = (positions % holdout_every == 0) & (directory_files >= 2)
     return records[~held], records[held]
 
 
@@ -98,7 +98,9 @@ class Split:
             sys.exit("no records under %s" % " ".join(args.data))
         counts = [len(data.list_files([d], args.include_partial)) for d in args.data]
         directory = np.repeat(np.arange(len(args.data)), counts)[owners]
-        train, held = split(np.arange(len(records)), owners, files, args.holdout_every)
+        first_file = np.concatenate([[0], np.cumsum(counts)[:-1]])
+        train, held = split(np.arange(len(records)), owners - first_file[directory],
+                            np.asarray(counts)[directory], args.holdout_every)
         self.train, self.held = records[train], records[held]
         self.train_directory, self.held_directory = directory[train], directory[held]
         self.file_count = len(files)

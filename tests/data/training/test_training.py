@@ -333,10 +333,28 @@ class Trainer(unittest.TestCase):
         records = data.read_records(SAMPLE)[:10]
         for count in range(2, 12):
             owners = np.repeat(np.arange(count, dtype=np.int32), len(records))
-            _, held = train.split(np.tile(records, count), owners, ["f"] * count, 4)
+            _, held = train.split(np.tile(records, count), owners, np.full(len(owners), count), 4)
             self.assertEqual(len(held), len(records) * len(range(0, count, 4)))
-        _, held = train.split(records, np.zeros(len(records), np.int32), ["f"], 4)
+        _, held = train.split(records, np.zeros(len(records), np.int32), np.ones(len(records)), 4)
         self.assertEqual(len(held), 0)  # one file: nothing to hold out
+
+    def test_every_directory_keeps_its_own_held_out_files(self):
+        # A growing first directory must not move the second one's files between the sets, and
+        # a directory after a long one still holds a file out.
+        import train
+        records = data.read_records(SAMPLE)[:10]
+        with tempfile.TemporaryDirectory() as tmp:
+            dirs = [os.path.join(tmp, name) for name in ("grows", "fixed")]
+            for d, count in zip(dirs, (3, 3)):
+                os.makedirs(d)
+                for i in range(count):
+                    data.write_records(os.path.join(d, "chunk-%06d.bin" % i), records)
+            args = train.parse_args(["--data"] + dirs + ["--out", tmp, "--holdout-every", "2"])
+            for appended in range(3, 6):
+                sets = train.load_split(args)
+                self.assertEqual((sets.held_directory == 1).sum(), 2 * len(records))  # files 0 and 2
+                self.assertEqual((sets.held_directory == 0).sum(), len(range(0, appended, 2)) * len(records))
+                data.write_records(os.path.join(dirs[0], "chunk-%06d.bin" % appended), records)
 
 
 if __name__ == "__main__":
