@@ -44,14 +44,16 @@ void encode_position(const std::int8_t* board, std::int8_t side, std::int32_t wi
 
 }  // namespace
 
-QvrEvaluator::QvrEvaluator(const std::string& name_arg, const std::string& model_path_arg) {
+QvrEvaluator::QvrEvaluator(const std::string& name_arg, const std::string& model_path_arg,
+                           const std::string& kernels) {
     timing::profile_timer.lap(checkpoint_evaluator_start);
     model = std::make_unique<qvr::ModelBase>(name_arg, std::string());
     timing::profile_timer.lap(checkpoint_model_created);
     gpu_id = 0;
     name = name_arg;
     model_path = model_path_arg;
-    const std::string options = "gpu_id=" + std::to_string(gpu_id);
+    std::string options = "gpu_id=" + std::to_string(gpu_id);
+    if (!kernels.empty()) options += ",kernels=" + kernels;
     model->LoadModelFromFile(model_path, options);
     timing::profile_timer.lap(checkpoint_model_loaded);
     input_names = model->ListInputBlobNames();

@@ -36,7 +36,10 @@ public:
 class QvrEvaluator : public Evaluator {
 public:
     /// Loads the model at `model_path`; `name` is handed to the model object.
-    QvrEvaluator(const std::string& name, const std::string& model_path);
+    /// `kernels` forces the inference path by name ("generic", "int16-avx2", ...);
+    /// empty lets the library pick the fastest one. Tools force a path so that a
+    /// seeded run plays the same games on every CPU.
+    QvrEvaluator(const std::string& name, const std::string& model_path, const std::string& kernels = "");
     ~QvrEvaluator() override;
 
     QvrEvaluator(const QvrEvaluator&) = delete;

@@ -5,9 +5,9 @@
 //   orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]
 //        [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]
 //        [--mode plain|threat] [--opening-stones MIN-MAX] [--small-boards PERCENT]
-//        [--max-plies N]
+//        [--max-plies N] [--kernels NAME]
 //   orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]
-//        [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX]
+//        [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX] [--kernels NAME]
 //   orvalis-selfplay teach --model PATH --student-rate R <orvalis-teacher selfplay options>
 //
 // generate writes chunk-NNNNNN.bin files of version-3 records (training/DATA.md);
@@ -15,6 +15,8 @@
 // the same command skips complete chunks and replays an unfinished one.
 // match plays colour-swapped pairs from random openings and prints the score
 // of A with a 95% interval.
+// --kernels forces the network's inference path (e.g. generic): the fastest path differs between
+// CPUs and rounds differently, so only a forced path replays a seed's games on another machine.
 // teach is the teacher's self-play (version-1 records, the teacher's move as the target in every
 // position) with the network's raw policy playing a share R of the quiet moves.
 #include <chrono>
@@ -56,9 +58,10 @@ struct command_line {
     std::fputs("usage: orvalis-selfplay generate --model PATH --out DIR [--chunks N] [--games-per-chunk G]\n"
                "           [--playouts P] [--sampled-moves K] [--seed S] [--worker I --workers W]\n"
                "           [--mode plain|threat] [--opening-stones MIN-MAX] [--small-boards PERCENT]\n"
-               "           [--max-plies N]\n"
+               "           [--max-plies N] [--kernels NAME]\n"
                "       orvalis-selfplay match --model-a PATH --model-b PATH [--games N] [--playouts P]\n"
                "           [--sampled-moves K] [--seed S] [--mode plain|threat] [--opening-stones MIN-MAX]\n"
+               "           [--kernels NAME]\n"
                "       orvalis-selfplay teach --model PATH --student-rate R --out DIR [--chunks N] [--nodes N]\n"
                "           [--games-per-chunk G] [--seed S] [--worker I --workers K] [--max-sampled-moves M]\n",
                stderr);
@@ -95,9 +98,9 @@ game_options options_from(const command_line& args, int default_sampled_moves, b
     return options;
 }
 
-std::unique_ptr<eval::Evaluator> load(const std::string& path) {
+std::unique_ptr<eval::Evaluator> load(const std::string& path, const std::string& kernels = "") {
     if (path.empty()) usage();
-    return std::make_unique<eval::QvrEvaluator>("orvalis", path);
+    return std::make_unique<eval::QvrEvaluator>("orvalis", path, kernels);
 }
 
 std::uint64_t mix(std::uint64_t value) {  // splitmix64: decorrelates neighbouring seeds
@@ -108,7 +111,7 @@ std::uint64_t mix(std::uint64_t value) {  // splitmix64: decorrelates neighbouri
 }
 
 int generate(const command_line& args) {
-    const auto evaluator = load(args.text("model"));
+    const auto evaluator = load(args.text("model"), args.text("kernels"));
     const std::filesystem::path out = args.text("out");
     if (out.empty()) usage();
     std::filesystem::create_directories(out);
@@ -170,8 +173,8 @@ int generate(const command_line& args) {
 }
 
 int match(const command_line& args) {
-    const auto model_a = load(args.text("model-a"));
-    const auto model_b = load(args.text("model-b"));
+    const auto model_a = load(args.text("model-a"), args.text("kernels"));
+    const auto model_b = load(args.text("model-b"), args.text("kernels"));
     const game_options options = options_from(args, 4, false);
     const long pairs = (args.number("games", 100) + 1) / 2;
     std::mt19937_64 rng(mix(static_cast<std::uint64_t>(args.number("seed", 1))));
