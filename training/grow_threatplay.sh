@@ -14,11 +14,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:?usage: training/grow_threatplay.sh MINUTES}
 
-# The set being grown: threatplay-v2 (r9, seed 2, 105 chunks) is closed; r11 plays threatplay-v3.
-set_name=threatplay-v3
-network=r11
-network_commit=4ce9fa2
-seed=3
+# The set being grown: threatplay-v2 (r9, seed 2, 105 chunks) and threatplay-v3 (r11, seed 3,
+# 93 chunks) are closed; r12 plays threatplay-v4.
+set_name=threatplay-v4
+network=r12
+network_commit=24e1d69
+seed=4
 data=training/data/$set_name
 archive=training/archive/$set_name
 generator=./build/tools/selfplay/orvalis-selfplay
