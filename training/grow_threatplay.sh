@@ -14,12 +14,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:?usage: training/grow_threatplay.sh MINUTES}
 
-# The set being grown: threatplay-v2 (r9, seed 2, 105 chunks) and threatplay-v3 (r11, seed 3,
-# 93 chunks) are closed; r12 plays threatplay-v4.
-set_name=threatplay-v4
-network=r12
-network_commit=24e1d69
-seed=4
+# The set being grown: threatplay-v2 (r9, seed 2, 105 chunks), threatplay-v3 (r11, seed 3,
+# 93 chunks) and threatplay-v4 (r12, seed 4, 153 chunks) are closed; r13 plays threatplay-v5.
+set_name=threatplay-v5
+network=r13
+network_commit=48d71c5
+seed=5
 data=training/data/$set_name
 archive=training/archive/$set_name
 generator=./build/tools/selfplay/orvalis-selfplay
