@@ -36,7 +36,12 @@ void search_tree::prepare_root() {
     tree_node& root = *root_;
     if (root.board.over) return;
     ensure_root_expanded();
-    if (root.proven > 0) return;
+    // A root proven won without a move to play (the refutation that proved
+    // it kept no winning move) is solved again for the move, and searched as
+    // unproven when the solver does not find one: a proof is no use to the
+    // player without its move.
+    const bool move_unknown = root.proven > 0 && certain_move() == no_move;
+    if (root.proven > 0 && !move_unknown) return;
 
     const root_solver_budget& budget = context.budget;
     const threat::Color me = threat_colour(root.to_move);
@@ -52,7 +57,7 @@ void search_tree::prepare_root() {
     };
 
     // 1. Our own forced win ends the think: the root is proven won.
-    if (root.proven == 0) {
+    if (root.proven == 0 || move_unknown) {
         int win = solve(me, threat::ThreatKind::kFoursOnly, budget.own_vcf_nodes, budget.own_vcf_percent, nullptr);
         if (win < 0) {
             win = solve(me, threat::ThreatKind::kFoursAndThrees, budget.own_vct_nodes, budget.own_vct_percent, nullptr);
@@ -60,6 +65,10 @@ void search_tree::prepare_root() {
         if (win >= 0) {
             prove(root, 1, engine_move(win));
             return;
+        }
+        if (move_unknown) {
+            root.proven = 0;
+            root.value = 0.0f;
         }
     }
 

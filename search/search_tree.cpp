@@ -97,7 +97,12 @@ play::packed_move move_at(int index) {
 play::packed_move search_tree::certain_move() const {
     if (threat_) {
         const tree_node& root = *root_;
-        if (root.proven > 0 && root.proof_move != no_move) return root.proof_move;
+        // A proof's move is played only where a stone can go: a proof whose
+        // winning move is unknown falls back to the child proven lost.
+        const play::packed_move proof = root.proof_move;
+        if (root.proven > 0 && proof != no_move && area_.contains(play::packed_row(proof), play::packed_column(proof)) &&
+            root.board.cells[play::cell_index(play::packed_row(proof), play::packed_column(proof))] == play::empty)
+            return proof;
         for (const tree_edge& edge : root.children) {
             if (edge.child && edge.child->proven < 0) return edge.move;
         }

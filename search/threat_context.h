@@ -11,6 +11,7 @@
 #include "play/board_state.h"
 #include "search/playing_area.h"
 #include "search/threat_constants.h"
+#include "search/tree_node.h"
 #include "threat/board.h"
 #include "threat/budget.h"
 #include "threat/threat_search.h"
@@ -23,7 +24,10 @@ constexpr threat::Color threat_colour(std::int8_t colour) { return colour > 0 ? 
 constexpr int threat_cell(play::packed_move move) {
     return threat::to_index(play::packed_column(move), play::packed_row(move));
 }
+/// The threat library answers -1 for "no cell" (a refutation whose winning
+/// move was not recovered, say): that is no_move, never a cell off the board.
 constexpr play::packed_move engine_move(int threat_index) {
+    if (threat_index < 0) return no_move;
     return play::make_packed_move(threat::row_of(threat_index), threat::column_of(threat_index));
 }
 /// Engine cell indices (row * 20 + column) of threat board cells.

@@ -420,4 +420,41 @@ TEST_F(ThreatSearch, ABoardSmallerThanTwentyHasItsEdgeWhereTheManagerSaysSo) {
     EXPECT_EQ(large->root().proven, -1);
 }
 
+TEST_F(ThreatSearch, AProofWithoutItsWinningMoveNeverSendsAMoveOffTheBoard) {
+    // The threat library's "no cell" (-1) is no move, not a cell past the corner.
+    EXPECT_EQ(search::engine_move(-1), search::no_move);
+
+    // A refutation proved with no winning move leaves the proof without one,
+    // and a proof move off the area or on a stone is never the certain move.
+    const play::board_state board = board_of({"", "", "", "", "", "..XO"});
+    auto tree = tree_for(board, search_mode::threat_aware, 10);
+    search::tree_node& root = tree->root();
+    root.edge_for(xy(4, 4), 1.0f).create_child();
+    search::prove(*root.children[0].child, 1, search::engine_move(-1));
+    EXPECT_EQ(root.children[0].child->proof_move, search::no_move);
+    root.proven = 1;
+    for (const play::packed_move bad : {play::make_packed_move(-4, -5), xy(12, 3), xy(2, 5)}) {
+        root.proof_move = bad;
+        EXPECT_EQ(tree->certain_move(), search::no_move);
+    }
+
+    // A root proven won without its move gets the move back from the solver...
+    auto winning = tree_for(board_of({"", "", "....X", "....X", "OXXX", "", "", "", "", "", "", "", "", "", "", "", "",
+                                      "", "", "...O....O"}));
+    winning->root().proven = 1;
+    winning->run_playouts(20);
+    EXPECT_EQ(winning->root().proven, 1);
+    EXPECT_EQ(winning->choose_move(0.0, nullptr, nullptr), xy(4, 4));
+
+    // ...and is searched as unproven when there is none to find.
+    auto quiet = tree_for(board, search_mode::threat_aware, 10);
+    quiet->root().proven = 1;
+    quiet->run_playouts(40);
+    EXPECT_EQ(quiet->root().proven, 0);
+    EXPECT_GT(quiet->root().visits, 1);
+    const play::packed_move move = quiet->choose_move(0.0, nullptr, nullptr);
+    ASSERT_TRUE(quiet->area().contains(play::packed_row(move), play::packed_column(move)));
+    EXPECT_EQ(board.cells[play::cell_index(play::packed_row(move), play::packed_column(move))], play::empty);
+}
+
 }  // namespace
