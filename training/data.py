@@ -11,6 +11,7 @@ stored, and map a smaller board onto itself. Cell index = row * 20 + column.
 
 import glob
 import os
+import sys
 
 import numpy as np
 
@@ -139,6 +140,11 @@ def load(directories, include_partial=False):
     parts, owners = [], []
     for i, path in enumerate(files):
         records = read_records(path)
+        broken = broken_games(records)
+        if broken.any():
+            print("%s: %d records of %d games dropped (a move off the board or on a stone, or stones off the board)"
+                  % (path, int(broken.sum()), len(np.unique(records["game"][broken]))), file=sys.stderr)
+            records = records[~broken]
         parts.append(records)
         owners.append(np.full(len(records), i, dtype=np.int32))
     if not parts:
@@ -149,6 +155,28 @@ def load(directories, include_partial=False):
         # Teacher records join the self-play ones with no visit shares: their target is the move.
         parts = [part if part.dtype == SIZED_RECORD_DTYPE else _with_shares(part) for part in parts]
     return np.concatenate(parts), np.concatenate(owners), files
+
+
+def broken_games(records):
+    """True for every record of a game in which some record has its move or a stone off its
+    board, or its move on a stone: such a game was not played by the rules (a generator fault
+    wrote one), so none of its positions or results can be trusted."""
+    n = len(records)
+    if n == 0:
+        return np.zeros(0, dtype=bool)
+    if "width" in records.dtype.names:
+        width, height = records["width"].astype(np.int64), records["height"].astype(np.int64)
+    else:
+        width = height = np.full(n, BOARD_SIDE, dtype=np.int64)
+    cells = np.arange(BOARD_CELLS)
+    outside = ((cells % BOARD_SIDE)[None, :] >= width[:, None]) | ((cells // BOARD_SIDE)[None, :] >= height[:, None])
+    own, opponent = unpack_planes(records)
+    stones = (own | opponent).astype(bool)
+    moves = records["move"].astype(np.int64)
+    on_grid = moves < BOARD_CELLS
+    safe = np.where(on_grid, moves, 0)
+    bad = ~on_grid | outside[np.arange(n), safe] | stones[np.arange(n), safe] | (stones & outside).any(axis=1)
+    return np.isin(records["game"], np.unique(records["game"][bad])) if bad.any() else bad
 
 
 def _with_shares(records):

@@ -1,5 +1,6 @@
 #include "tools/selfplay/network_game.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -71,6 +72,16 @@ std::vector<std::pair<int, int>> random_opening(const game_options& options, std
     return placed;
 }
 
+bool has_visits_to_sample(const search::tree_node& root) {
+    // A root whose moves were all proven lost before a playout reached them
+    // has no visits to draw from (the weights are 0 / 0, and the draw fell to
+    // the corner, on a stone or not): it is played greedily, the longest
+    // resistance, instead.
+    float total = 0.0f;
+    for (const float weight : search::move_weights(root, 1.0, true)) total += weight;
+    return std::isfinite(total) && total > 0.5f;
+}
+
 int small_board_side(std::mt19937_64& rng) {
     if (std::uniform_int_distribution<int>(0, 4)(rng) < 3) return 15;
     return std::uniform_int_distribution<int>(10, 19)(rng);
@@ -115,7 +126,7 @@ game_outcome play_network_game(const network_player& black, const network_player
             move = nearest_empty(board, options);
             tree.advance(move);
         } else {
-            move = tree.choose_and_advance(sampled ? 1.0 : 0.0);
+            move = tree.choose_and_advance(sampled && has_visits_to_sample(tree.root()) ? 1.0 : 0.0);
         }
         if (!shared) tree_of(static_cast<std::int8_t>(-to_move))->advance(move);
 

@@ -171,6 +171,28 @@ class SmallerBoards(unittest.TestCase):
             with self.assertRaises(ValueError):
                 data.read_records(os.path.join(small, "chunk-000001.bin"))
 
+    def test_games_not_played_by_the_rules_are_dropped_whole(self):
+        # Game 0 is sound; game 1 has a move on a stone (a generator fault: the rest of that game and
+        # its results cannot be trusted); game 2 a move off the grid; game 3 a stone off its 15 x 15
+        # board (checked on the small-board file); game 4 is sound.
+        own = np.zeros((6, 400), dtype=np.uint8)
+        own[:, 0] = 1
+        moves = [21, 22, 0, 65451, 5, 7]
+        games = [0, 0, 1, 2, 3, 4]
+        own[4, 17] = 1  # column 17: outside 15 x 15 only
+        records = data.make_records(own, np.zeros_like(own), moves, [1, -1, 1, 1, -1, 1], game=games)
+        with tempfile.TemporaryDirectory() as tmp:
+            full, small = os.path.join(tmp, "full"), os.path.join(tmp, "small")
+            os.makedirs(full)
+            os.makedirs(small)
+            data.write_records(os.path.join(full, "chunk-000000.bin"), records)
+            data.write_records(os.path.join(small, "chunk-000000.bin"), records, board_side=15)
+            loaded, _, _ = data.load([full])
+            self.assertEqual(list(loaded["game"]), [0, 0, 3, 4])
+            loaded, _, _ = data.load([small])
+            self.assertEqual(list(loaded["game"]), [0, 0, 4])
+            data.encode(loaded)  # what broke training: an index past the board
+
     def test_teacher_and_self_play_files_mix_with_their_own_targets(self):
         teacher = data.read_records(SAMPLE)[:6]
         shares = np.zeros(6, dtype=data.SIZED_RECORD_DTYPE)
