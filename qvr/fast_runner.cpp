@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -85,8 +86,8 @@ struct Step {
 class FastRunner final : public Runner {
 public:
     FastRunner(const ModelGraph& graph, const std::vector<TShape>& shapes, const KernelTable& kernels,
-               const Int8KernelTable* int8, const Int16KernelTable* int16)
-        : kernels_(kernels), int8_(int8), int16_(int16) {
+               const Int8KernelTable* int8, const Int16KernelTable* int16, Int16Input int16_input)
+        : kernels_(kernels), int8_(int8), int16_(int16), int16_input_(int16_input) {
         lay_out_tensors(shapes);
         plan_steps(graph);
         assign_buffers(graph);
@@ -238,11 +239,13 @@ private:
             step.out_size = round_up(out_channels, channel_multiple);
             step.weights = winograd_transform_weights(layer.weights, in_channels, out_channels, step.in_size, step.out_size);
             if (int16_ != nullptr) {
-                step.int16 = quantise_winograd_weights(step.weights, step.in_size, step.out_size);
+                step.int16 = quantise_winograd_weights(step.weights, step.in_size, step.out_size, int16_input_);
                 step.weights = AlignedBuffer();
                 const std::size_t rows = static_cast<std::size_t>(winograd_points) * in.geometry.tiles();
                 int16_rows_ = std::max(int16_rows_, rows);
                 int16_values_ = std::max(int16_values_, rows * step.in_size);
+                if (int16_input_ == Int16Input::integer_transform)
+                    rounded_input_values_ = std::max(rounded_input_values_, in.floats());
             }
             const std::size_t scratch = static_cast<std::size_t>(winograd_points) * in.geometry.tiles() *
                                         std::max(step.in_size, step.out_size);
@@ -303,10 +306,31 @@ private:
         products_ = AlignedBuffer(scratch_floats_);
         quantised_.assign(quantised_bytes_, 0);
         quantised16_.assign(int16_values_, 0);
+        rounded_input_.assign(rounded_input_values_, 0);
         row_scales_.assign(int16_rows_, 0.0f);
     }
 
     // ---- execution -----------------------------------------------------------
+
+    // The integer input transform: the whole input rounded with one scale
+    // (its largest magnitude to the most levels whose transform fits int16),
+    // transformed in int16, every row of the products sharing that scale.
+    void round_and_transform(const Step& step, const TensorLayout& in) {
+        const float* source = buffer(step.source);
+        float lowest = 0.0f, highest = 0.0f;
+        int16_->range(source, static_cast<long>(in.floats()), &lowest, &highest);
+        const bool nonnegative = lowest >= 0.0f;
+        const float largest = std::max(-lowest, highest);
+        const int limit = integer_input_limit(nonnegative);
+        // All zeros (or a NaN from an overflowing network): scale 0 keeps the
+        // products at zero and defined.
+        const bool usable = largest > 0.0f && largest <= std::numeric_limits<float>::max();
+        const float factor = usable ? static_cast<float>(limit) / largest : 0.0f;
+        const float scale = usable ? largest / static_cast<float>(limit) : 0.0f;
+        int16_->round_tensor(source, static_cast<long>(in.floats()), factor, rounded_input_.data());
+        int16_->input_tiles(rounded_input_.data(), in.geometry, step.in_size, quantised16_.data());
+        std::fill_n(row_scales_.data(), static_cast<std::size_t>(winograd_points) * in.geometry.tiles(), scale);
+    }
 
     float* buffer(std::uint32_t tensor) { return buffers_[layouts_[tensor].buffer].data(); }
 
@@ -333,7 +357,11 @@ private:
             case StepKind::winograd_conv: {
                 const TensorLayout& in = layouts_[step.source];
                 const int tiles = in.geometry.tiles();
-                if (int16_ != nullptr) {
+                if (int16_ != nullptr && int16_input_ == Int16Input::integer_transform) {
+                    round_and_transform(step, in);
+                    int16_->multiply(quantised16_.data(), row_scales_.data(), step.int16.packed.data(),
+                                     step.int16.scales.data(), tiles, step.in_size, step.out_size, products_.data());
+                } else if (int16_ != nullptr) {
                     // A tile at a time, so that the transformed floats stay in
                     // the first-level cache until they are rounded.
                     const long row_stride = static_cast<long>(tiles) * step.in_size;
@@ -468,6 +496,7 @@ private:
     const KernelTable& kernels_;
     const Int8KernelTable* int8_;  // null: every convolution in float32
     const Int16KernelTable* int16_;  // null: Winograd products in float32
+    Int16Input int16_input_;
     std::vector<TensorLayout> layouts_;
     std::vector<std::vector<std::size_t>> readers_;
     std::vector<bool> is_output_;
@@ -482,6 +511,8 @@ private:
     std::size_t int16_rows_ = 0;
     std::size_t int16_values_ = 0;
     std::vector<std::int16_t> quantised16_;  // the int16 products' input
+    std::size_t rounded_input_values_ = 0;
+    std::vector<std::int16_t> rounded_input_;  // the integer input transform's input
     std::vector<float> row_scales_;
 };
 
@@ -489,8 +520,8 @@ private:
 
 std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
                                          const KernelTable& kernels, const Int8KernelTable* int8,
-                                         const Int16KernelTable* int16) {
-    return std::make_unique<FastRunner>(graph, shapes, kernels, int8, int16);
+                                         const Int16KernelTable* int16, Int16Input int16_input) {
+    return std::make_unique<FastRunner>(graph, shapes, kernels, int8, int16, int16_input);
 }
 
 }  // namespace qvr

@@ -10,7 +10,20 @@
 namespace qvr::QVR_INT16_NAMESPACE {
 namespace {
 
+struct Int16x16 {
+    using V = __m256i;
+    static constexpr int width = 16;
+    static V load(const std::int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void store(std::int16_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    template <int Bits>
+    static V shl(V a) { return _mm256_slli_epi16(a, Bits); }
+};
+
 struct Ops {
+    using Wide = Int16x16;
+    using Narrow = Int16x16;
     static constexpr int width = 8;
     static constexpr int kRowBatch = 8;
     using Acc = __m256i;
@@ -95,6 +108,33 @@ struct Ops {
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(row_out + c),
                                     _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8));
             }
+        }
+    }
+    static void range(const float* source, long count, float* lowest, float* highest) {
+        __m256 low = _mm256_loadu_ps(source), high = low;
+        for (long i = 8; i < count; i += 8) {
+            const __m256 value = _mm256_loadu_ps(source + i);
+            low = _mm256_min_ps(low, value);
+            high = _mm256_max_ps(high, value);
+        }
+        float lows[8], highs[8];
+        _mm256_storeu_ps(lows, low);
+        _mm256_storeu_ps(highs, high);
+        *lowest = lows[0];
+        *highest = highs[0];
+        for (int l = 1; l < 8; ++l) {
+            *lowest = lows[l] < *lowest ? lows[l] : *lowest;
+            *highest = highs[l] > *highest ? highs[l] : *highest;
+        }
+    }
+    // vpackssdw saturates (a NaN converts to INT_MIN, then -32768).
+    static void round_tensor(const float* source, long count, float factor, std::int16_t* rounded) {
+        const __m256 f = _mm256_set1_ps(factor);
+        for (long i = 0; i < count; i += 16) {
+            const __m256i first = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_loadu_ps(source + i), f));
+            const __m256i second = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_loadu_ps(source + i + 8), f));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(rounded + i),
+                                _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8));
         }
     }
     // One row. Counts are multiples of 16. Round to nearest even (the default mode).

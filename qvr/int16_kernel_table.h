@@ -23,6 +23,13 @@
 //   weight_scales     [36][out channels] float
 // Channel counts are multiples of channel_multiple (kernel_table.h).
 //
+// The int16i paths go further: the input itself is rounded to integers with
+// one scale per tensor, and the input transform (B^T has integer entries) is
+// done exactly in int16, with twice the lanes of float32 and no rounding pass
+// after it. Every transformed value must then fit int16 whatever the input, so
+// the input gets at most integer_input_limit() levels and each point's weights
+// only as many as keep the int32 sums exact (integer_weight_limit()).
+//
 // Kernels are pure functions of their arguments: safe on any thread.
 #pragma once
 
@@ -41,6 +48,63 @@ inline int int16_limit(int in_channels) {
     return limit > 32767.0 ? 32767 : static_cast<int>(limit);
 }
 
+/// B^T of F(4x4, 3x3), as simd_kernels.inl applies it.
+inline constexpr int winograd_input_matrix[winograd_window][winograd_window] = {
+    {4, 0, -5, 0, 1, 0}, {0, -4, -4, 1, 1, 0}, {0, 4, -4, -1, 1, 0},
+    {0, -2, -1, 2, 1, 0}, {0, 2, -1, -2, 1, 0}, {0, 4, 0, -5, 0, 1}};
+
+/// How many times the largest input magnitude the transformed value at
+/// `point` (row x 6 + column of the 6x6 result) can reach: the sum of its
+/// coefficients' magnitudes for inputs of either sign; for nonnegative inputs
+/// (after a ReLU) the larger of the positive and the negative coefficients'
+/// sums.
+constexpr int integer_transform_gain(int point, bool nonnegative) {
+    int positive = 0, negative = 0;
+    for (int a = 0; a < winograd_window; ++a)
+        for (int b = 0; b < winograd_window; ++b) {
+            const int c = winograd_input_matrix[point / winograd_window][a] * winograd_input_matrix[point % winograd_window][b];
+            (c > 0 ? positive : negative) += c > 0 ? c : -c;
+        }
+    return nonnegative ? (positive > negative ? positive : negative) : positive + negative;
+}
+
+/// The largest rounded input magnitude whose transform fits int16 at every
+/// point for nonnegative inputs (gain 68 at the widest point): 481.
+constexpr int integer_nonnegative_limit() {
+    int largest = 0;
+    for (int point = 0; point < winograd_points; ++point)
+        if (integer_transform_gain(point, true) > largest) largest = integer_transform_gain(point, true);
+    return 32767 / largest;
+}
+
+/// The largest transformed magnitude at `point`. Sized for nonnegative
+/// inputs, which every convolution after a ReLU (and on 0/1 planes) gets, so
+/// that their weights keep the most levels.
+constexpr int integer_transformed_bound(int point) {
+    return integer_transform_gain(point, true) * integer_nonnegative_limit();
+}
+
+/// The largest rounded input magnitude for inputs of `nonnegative` sign or
+/// of either sign: the largest whose transform stays within every point's
+/// bound above (481 and 240).
+constexpr int integer_input_limit(bool nonnegative) {
+    if (nonnegative) return integer_nonnegative_limit();
+    int limit = 32767;
+    for (int point = 0; point < winograd_points; ++point) {
+        const int fits = integer_transformed_bound(point) / integer_transform_gain(point, false);
+        if (fits < limit) limit = fits;
+    }
+    return limit;
+}
+
+/// The largest weight magnitude at `point` that keeps an `in_channels`-long
+/// dot product with transformed inputs exact in int32 (48 channels: 1,367 at
+/// the widest point, 5,167 at the narrowest).
+inline int integer_weight_limit(int point, int in_channels) {
+    const long limit = 2147483647L / (static_cast<long>(in_channels > 0 ? in_channels : 1) * integer_transformed_bound(point));
+    return limit > 32767 ? 32767 : static_cast<int>(limit);
+}
+
 struct Int16KernelTable {
     /// Each of `rows` rows of `channels` floats (back to back in `source`) ->
     /// round-to-nearest-even(x x limit / m), m the row's largest magnitude,
@@ -55,6 +119,21 @@ struct Int16KernelTable {
     ///                     x (row_scales[e][t] x weight_scales[e][o]).
     void (*multiply)(const std::int16_t* quantised, const float* row_scales, const std::int16_t* weights,
                      const float* weight_scales, int tiles, int in_channels, int out_channels, float* products);
+
+    // ---- the integer input transform (int16i paths) ----
+
+    /// The smallest and the largest of `count` floats (a multiple of 16).
+    void (*range)(const float* source, long count, float* lowest, float* highest);
+
+    /// rounded[i] = round-to-nearest-even(source[i] x factor) for `count`
+    /// floats (a multiple of 16), saturated to int16 (a NaN gives -32768).
+    void (*round_tensor)(const float* source, long count, float factor, std::int16_t* rounded);
+
+    /// Spatial int16 `source` (the layout of kernel_table.h) -> V = B^T d B
+    /// for every tile, [36][tiles][channels], in wrapping int16 arithmetic:
+    /// exact for inputs within integer_input_limit().
+    void (*input_tiles)(const std::int16_t* source, const SpatialGeometry& geometry, int channels,
+                        std::int16_t* transformed);
 };
 
 const Int16KernelTable& int16_generic_kernel_table();

@@ -12,6 +12,12 @@
 //                        it is above 1, quantise_batch(rows, count, limit,
 //                        int16s, stride, row scales, stride): quantise_rows' work for
 //                        kRowBatch consecutive rows, with the same results
+//                        range(floats, count, lowest, highest),
+//                        round_tensor(floats, count, factor, int16s), and
+//                        Wide, Narrow: int16 vectors (V, width, load, store,
+//                        add, sub, shl<bits>) for the integer input transform,
+//                        Narrow 16 lanes (the channel multiple), Wide as many
+//                        as the ISA has
 //   row_block(vectors), kColumnVectors   the register blocks, as in
 //                        simd_kernels.inl
 // and afterwards uses make_int16_table().
@@ -160,12 +166,68 @@ void multiply(const std::int16_t* quantised, const float* row_scales, const std:
     }
 }
 
+// ---- The integer input transform ------------------------------------------
+
+// B^T applied to six vectors (the float32 input_1d of simd_kernels.inl with
+// shifts for the multiplications); int16 lanes wrap, so the result is exact
+// whenever it fits, whatever the steps pass through.
+template <typename I>
+inline void input_1d_int(const typename I::V d[6], typename I::V r[6]) {
+    using V = typename I::V;
+    const V d3_minus_d1 = I::sub(d[3], d[1]);
+    const V d4_minus_d2 = I::sub(d[4], d[2]);
+    r[0] = I::add(I::sub(I::template shl<2>(I::sub(d[0], d[2])), d[2]), d[4]);
+    r[1] = I::sub(I::add(d[3], d[4]), I::template shl<2>(I::add(d[1], d[2])));
+    r[2] = I::add(I::template shl<2>(I::sub(d[1], d[2])), I::sub(d[4], d[3]));
+    r[3] = I::add(I::template shl<1>(d3_minus_d1), d4_minus_d2);
+    r[4] = I::sub(d4_minus_d2, I::template shl<1>(d3_minus_d1));
+    r[5] = I::add(I::sub(I::template shl<2>(I::sub(d[1], d[3])), d[3]), d[5]);
+}
+
+// I::width channels from c of the window at `window`: point e to out[e x point_stride + c].
+template <typename I>
+inline void input_tile_int(const std::int16_t* window, long row_stride, int channels, int c, std::int16_t* out,
+                           long point_stride) {
+    typename I::V t[6][6];
+    for (int x = 0; x < 6; ++x) {
+        typename I::V column[6], r[6];
+        for (int y = 0; y < 6; ++y) column[y] = I::load(window + y * row_stride + x * long{channels} + c);
+        input_1d_int<I>(column, r);
+        for (int y = 0; y < 6; ++y) t[y][x] = r[y];
+    }
+    for (int y = 0; y < 6; ++y) {
+        typename I::V r[6];
+        input_1d_int<I>(t[y], r);
+        for (int x = 0; x < 6; ++x) I::store(out + (y * 6 + x) * point_stride + c, r[x]);
+    }
+}
+
+void input_tiles(const std::int16_t* source, const SpatialGeometry& g, int channels, std::int16_t* transformed) {
+    const int tiles = g.tiles_y * g.tiles_x;
+    const long row_stride = static_cast<long>(g.padded_columns) * channels;
+    const long point_stride = static_cast<long>(tiles) * channels;
+    for (int tile = 0; tile < tiles; ++tile) {
+        const std::int16_t* window = source + (tile / g.tiles_x) * winograd_tile * row_stride +
+                                     static_cast<long>(tile % g.tiles_x) * winograd_tile * channels;
+        std::int16_t* out = transformed + static_cast<long>(tile) * channels;
+        int c = 0;
+        for (; c + Ops::Wide::width <= channels; c += Ops::Wide::width)
+            input_tile_int<typename Ops::Wide>(window, row_stride, channels, c, out, point_stride);
+        // Channel counts are multiples of 16, the narrow width.
+        for (; c < channels; c += Ops::Narrow::width)
+            input_tile_int<typename Ops::Narrow>(window, row_stride, channels, c, out, point_stride);
+    }
+}
+
 }  // namespace
 
 Int16KernelTable make_int16_table() {
     Int16KernelTable table;
     table.quantise_rows = quantise_rows<>;
     table.multiply = multiply;
+    table.range = Ops::range;
+    table.round_tensor = Ops::round_tensor;
+    table.input_tiles = input_tiles;
     return table;
 }
 

@@ -17,10 +17,17 @@ struct Int16WinogradWeights {
     int limit = 0;                     // int16_limit(in_padded): both operands stay within it
 };
 
+/// Which input the weights will meet: rows rounded at run time, or the
+/// integer input transform's values (int16_kernel_table.h).
+enum class Int16Input { rounded_rows, integer_transform };
+
 /// `transformed` [36][in_padded][out_padded] as winograd_transform_weights
 /// makes it; in_padded even. A scale is the largest magnitude over the
 /// point's and channel's weights / limit, so each uses the whole range (an
-/// all-zero one gets scale 0 and zero weights).
-Int16WinogradWeights quantise_winograd_weights(const AlignedBuffer& transformed, int in_padded, int out_padded);
+/// all-zero one gets scale 0 and zero weights). The limit is
+/// int16_limit(in_padded) for rounded rows, integer_weight_limit(point,
+/// in_padded) for the integer transform.
+Int16WinogradWeights quantise_winograd_weights(const AlignedBuffer& transformed, int in_padded, int out_padded,
+                                               Int16Input input = Int16Input::rounded_rows);
 
 }  // namespace qvr

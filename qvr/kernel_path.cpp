@@ -23,7 +23,8 @@ bool cpu_has_avx_vnni() {
 constexpr KernelPath all_paths[] = {KernelPath::reference,     KernelPath::generic,       KernelPath::avx2,
                                     KernelPath::avx512,        KernelPath::int16_generic, KernelPath::int16_avx2,
                                     KernelPath::int16_avxvnni, KernelPath::int16_avx512,  KernelPath::int8_generic,
-                                    KernelPath::int8_avxvnni,  KernelPath::int8_avx512};
+                                    KernelPath::int8_avxvnni,  KernelPath::int8_avx512,   KernelPath::int16i_generic,
+                                    KernelPath::int16i_avx2,   KernelPath::int16i_avxvnni, KernelPath::int16i_avx512};
 
 }  // namespace
 
@@ -41,6 +42,10 @@ const char* kernel_path_name(KernelPath path) {
         case KernelPath::int16_avx2: return "int16-avx2";
         case KernelPath::int16_avxvnni: return "int16-avxvnni";
         case KernelPath::int16_avx512: return "int16-avx512";
+        case KernelPath::int16i_generic: return "int16i-generic";
+        case KernelPath::int16i_avx2: return "int16i-avx2";
+        case KernelPath::int16i_avxvnni: return "int16i-avxvnni";
+        case KernelPath::int16i_avx512: return "int16i-avx512";
     }
     return "unknown";
 }
@@ -56,14 +61,17 @@ bool cpu_supports(KernelPath path) {
 #if defined(__x86_64__)
     switch (path) {
         case KernelPath::avx2:
-        case KernelPath::int16_avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case KernelPath::int16_avx2:
+        case KernelPath::int16i_avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case KernelPath::int8_avxvnni:
         case KernelPath::int16_avxvnni:
+        case KernelPath::int16i_avxvnni:
             return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && cpu_has_avx_vnni();
         case KernelPath::avx512: return __builtin_cpu_supports("avx512f");
         // The int8 path runs the float32 AVX-512 kernels for everything but its convolutions.
         case KernelPath::int8_avx512:
         case KernelPath::int16_avx512:
+        case KernelPath::int16i_avx512:
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                    __builtin_cpu_supports("avx512vnni");
         default: return true;
@@ -71,7 +79,8 @@ bool cpu_supports(KernelPath path) {
 #else
     return path != KernelPath::avx2 && path != KernelPath::avx512 && path != KernelPath::int8_avxvnni &&
            path != KernelPath::int8_avx512 && path != KernelPath::int16_avx2 && path != KernelPath::int16_avxvnni &&
-           path != KernelPath::int16_avx512;
+           path != KernelPath::int16_avx512 && path != KernelPath::int16i_avx2 &&
+           path != KernelPath::int16i_avxvnni && path != KernelPath::int16i_avx512;
 #endif
 }
 
@@ -81,7 +90,12 @@ bool is_int8(KernelPath path) {
 
 bool is_int16(KernelPath path) {
     return path == KernelPath::int16_generic || path == KernelPath::int16_avx2 || path == KernelPath::int16_avxvnni ||
-           path == KernelPath::int16_avx512;
+           path == KernelPath::int16_avx512 || is_integer_transform(path);
+}
+
+bool is_integer_transform(KernelPath path) {
+    return path == KernelPath::int16i_generic || path == KernelPath::int16i_avx2 ||
+           path == KernelPath::int16i_avxvnni || path == KernelPath::int16i_avx512;
 }
 
 KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {
@@ -89,22 +103,37 @@ KernelPath resolve_kernel_path(KernelPath requested, bool quantised) {
     // A quantised file runs in int8 where VNNI is there; elsewhere the float32
     // paths are faster than int8 without VNNI (qvr/README.md has the figures).
     if (quantised && cpu_supports(KernelPath::int8_avx512)) return KernelPath::int8_avx512;
-    // The int16 products beat float32 of the same width (measured, README);
-    // float32 AVX-512 beats the 256-bit int16 paths where 512-bit VNNI is
-    // missing; AVX-VNNI's one instruction beats AVX2's two.
+    // The int16 products beat float32 of the same width, and the integer
+    // input transform beats rounding the rows (measured, README); float32
+    // AVX-512 beats the 256-bit int16 paths where 512-bit VNNI is missing;
+    // AVX-VNNI's one instruction beats AVX2's two.
     for (KernelPath path :
-         {KernelPath::int16_avx512, KernelPath::avx512, KernelPath::int16_avxvnni, KernelPath::int16_avx2})
+         {KernelPath::int16i_avx512, KernelPath::avx512, KernelPath::int16i_avxvnni, KernelPath::int16i_avx2})
         if (cpu_supports(path)) return path;
     return KernelPath::generic;
 }
 
 KernelPath float32_counterpart(KernelPath path) {
     switch (path) {
-        case KernelPath::int16_generic: return KernelPath::generic;
+        case KernelPath::int16_generic:
+        case KernelPath::int16i_generic: return KernelPath::generic;
         case KernelPath::int16_avx2:
-        case KernelPath::int16_avxvnni: return KernelPath::avx2;
-        case KernelPath::int16_avx512: return KernelPath::avx512;
+        case KernelPath::int16_avxvnni:
+        case KernelPath::int16i_avx2:
+        case KernelPath::int16i_avxvnni: return KernelPath::avx2;
+        case KernelPath::int16_avx512:
+        case KernelPath::int16i_avx512: return KernelPath::avx512;
         default: return path;
+    }
+}
+
+KernelPath more_precise_path(KernelPath path) {
+    switch (path) {
+        case KernelPath::int16i_generic: return KernelPath::int16_generic;
+        case KernelPath::int16i_avx2: return KernelPath::int16_avx2;
+        case KernelPath::int16i_avxvnni: return KernelPath::int16_avxvnni;
+        case KernelPath::int16i_avx512: return KernelPath::int16_avx512;
+        default: return float32_counterpart(path);
     }
 }
 

@@ -15,6 +15,10 @@
 //              (int16_kernel_table.h): plain C++, AVX2, AVX-VNNI (256-bit,
 //              beside the AVX2 float32 kernels), AVX-512 VNNI. Any model
 //              file; scales are found at load and run time.
+//   int16i-generic, int16i-avx2, int16i-avxvnni, int16i-avx512
+//              the same products after an integer input transform: the
+//              input rounded with one scale per tensor, transformed exactly
+//              in int16 (int16_kernel_table.h).
 //
 // Normal use asks for `automatic`: the fastest path this CPU supports, int8
 // only for a quantised file, int16 only where the network passes a load-time
@@ -43,6 +47,10 @@ enum class KernelPath {
     int16_avx2,
     int16_avxvnni,
     int16_avx512,
+    int16i_generic,
+    int16i_avx2,
+    int16i_avxvnni,
+    int16i_avx512,
 };
 
 const char* kernel_path_name(KernelPath path);
@@ -54,8 +62,11 @@ bool cpu_supports(KernelPath path);
 /// Whether `path` runs convolutions in int8 (and so needs a quantised model).
 bool is_int8(KernelPath path);
 
-/// Whether `path` runs the Winograd products in int16.
+/// Whether `path` runs the Winograd products in int16 (int16i included).
 bool is_int16(KernelPath path);
+
+/// Whether `path` does the Winograd input transform in int16 (int16i).
+bool is_integer_transform(KernelPath path);
 
 /// Whether `path` gives up float32 accuracy (int8 or int16).
 inline bool is_low_precision(KernelPath path) { return is_int8(path) || is_int16(path); }
@@ -63,12 +74,16 @@ inline bool is_low_precision(KernelPath path) { return is_int8(path) || is_int16
 /// `automatic` resolved to the fastest path this CPU supports for a model that
 /// is `quantised` or not; other paths unchanged. An int16 answer is the
 /// loader's first choice: it keeps it only if the network passes the check of
-/// precision_check.h, and falls back to float32_counterpart() otherwise.
+/// precision_check.h, and otherwise tries more_precise_path() in turn.
 KernelPath resolve_kernel_path(KernelPath requested, bool quantised = false);
 
 /// The float32 path of the same instruction set as an int16 `path`; any
 /// other path unchanged.
 KernelPath float32_counterpart(KernelPath path);
+
+/// Where the automatic choice goes when `path` fails the load-time check:
+/// from int16i to int16 of the same instruction set, from int16 to float32.
+KernelPath more_precise_path(KernelPath path);
 
 /// Every concrete path this CPU can run on a float32 model: the float32 ones
 /// slowest first, then the int16 ones; for a `quantised` model the int8 paths

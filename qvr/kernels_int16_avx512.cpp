@@ -17,7 +17,31 @@
 namespace qvr::int16_avx512 {
 namespace {
 
+struct Int16x32 {
+    using V = __m512i;
+    static constexpr int width = 32;
+    static V load(const std::int16_t* p) { return _mm512_loadu_si512(p); }
+    static void store(std::int16_t* p, V v) { _mm512_storeu_si512(p, v); }
+    static V add(V a, V b) { return _mm512_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm512_sub_epi16(a, b); }
+    template <int Bits>
+    static V shl(V a) { return _mm512_slli_epi16(a, Bits); }
+};
+
+struct Int16x16 {
+    using V = __m256i;
+    static constexpr int width = 16;
+    static V load(const std::int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void store(std::int16_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    template <int Bits>
+    static V shl(V a) { return _mm256_slli_epi16(a, Bits); }
+};
+
 struct Ops {
+    using Wide = Int16x32;
+    using Narrow = Int16x16;
     static constexpr int width = 16;
     static constexpr int kRowBatch = 16;
     using Acc = __m512i;
@@ -107,6 +131,39 @@ struct Ops {
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(row_out + c),
                                     _mm512_cvtepi32_epi16(_mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(in + c), factor))));
         }
+    }
+    // Four chains, so that the loop waits on loads rather than on vminps/vmaxps latency.
+    static void range(const float* source, long count, float* lowest, float* highest) {
+        __m512 low[4], high[4];
+        for (int j = 0; j < 4; ++j) low[j] = high[j] = _mm512_loadu_ps(source);
+        long i = 0;
+        for (; i + 64 <= count; i += 64)
+            for (int j = 0; j < 4; ++j) {
+                const __m512 value = _mm512_loadu_ps(source + i + 16 * j);
+                low[j] = _mm512_min_ps(low[j], value);
+                high[j] = _mm512_max_ps(high[j], value);
+            }
+        for (; i < count; i += 16) {
+            const __m512 value = _mm512_loadu_ps(source + i);
+            low[0] = _mm512_min_ps(low[0], value);
+            high[0] = _mm512_max_ps(high[0], value);
+        }
+        *lowest = _mm512_reduce_min_ps(_mm512_min_ps(_mm512_min_ps(low[0], low[1]), _mm512_min_ps(low[2], low[3])));
+        *highest = _mm512_reduce_max_ps(_mm512_max_ps(_mm512_max_ps(high[0], high[1]), _mm512_max_ps(high[2], high[3])));
+    }
+    // vpackssdw saturates (a NaN converts to INT_MIN, then -32768).
+    static void round_tensor(const float* source, long count, float factor, std::int16_t* rounded) {
+        const __m512 f = _mm512_set1_ps(factor);
+        const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+        long i = 0;
+        for (; i + 32 <= count; i += 32) {
+            const __m512i first = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(source + i), f));
+            const __m512i second = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(source + i + 16), f));
+            _mm512_storeu_si512(rounded + i, _mm512_permutexvar_epi64(order, _mm512_packs_epi32(first, second)));
+        }
+        if (i < count)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(rounded + i),
+                                _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(source + i), f))));
     }
     // One row; counts are multiples of 16. Round to nearest even (the default mode).
     static void quantise(const float* in, int count, float inverse, int limit, std::int16_t* out) {

@@ -56,10 +56,66 @@ void multiply(const std::int16_t* quantised, const float* row_scales, const std:
     }
 }
 
+void range(const float* source, long count, float* lowest, float* highest) {
+    float low = source[0], high = source[0];
+    for (long i = 1; i < count; ++i) {
+        low = std::min(low, source[i]);
+        high = std::max(high, source[i]);
+    }
+    *lowest = low;
+    *highest = high;
+}
+
+void round_tensor(const float* source, long count, float factor, std::int16_t* rounded) {
+    for (long i = 0; i < count; ++i) {
+        float value = std::nearbyint(source[i] * factor);
+        // A NaN becomes -32768, as the SIMD conversions and packs make it.
+        if (!(value >= -32768.0f)) value = -32768.0f;
+        if (value > 32767.0f) value = 32767.0f;
+        rounded[i] = static_cast<std::int16_t>(value);
+    }
+}
+
+// B^T applied to six values, in wrapping 16-bit arithmetic (exact whenever
+// the true result fits, whatever the steps pass through).
+void input_1d(const std::uint16_t d[6], std::uint16_t r[6]) {
+    const auto wrap = [](unsigned value) { return static_cast<std::uint16_t>(value); };
+    r[0] = wrap(4u * d[0] - 5u * d[2] + d[4]);
+    r[1] = wrap(d[3] + d[4] - 4u * d[1] - 4u * d[2]);
+    r[2] = wrap(4u * d[1] - 4u * d[2] - d[3] + d[4]);
+    r[3] = wrap(2u * d[3] - 2u * d[1] - d[2] + d[4]);
+    r[4] = wrap(2u * d[1] - 2u * d[3] - d[2] + d[4]);
+    r[5] = wrap(4u * d[1] - 5u * d[3] + d[5]);
+}
+
+void input_tiles(const std::int16_t* source, const SpatialGeometry& g, int channels, std::int16_t* transformed) {
+    const int tiles = g.tiles_y * g.tiles_x;
+    const long row_stride = static_cast<long>(g.padded_columns) * channels;
+    for (int tile = 0; tile < tiles; ++tile) {
+        const std::int16_t* window = source + (tile / g.tiles_x) * winograd_tile * row_stride +
+                                     static_cast<long>(tile % g.tiles_x) * winograd_tile * channels;
+        for (int c = 0; c < channels; ++c) {
+            std::uint16_t t[6][6];
+            for (int x = 0; x < 6; ++x) {
+                std::uint16_t column[6], r[6];
+                for (int y = 0; y < 6; ++y) column[y] = static_cast<std::uint16_t>(window[y * row_stride + x * channels + c]);
+                input_1d(column, r);
+                for (int y = 0; y < 6; ++y) t[y][x] = r[y];
+            }
+            for (int y = 0; y < 6; ++y) {
+                std::uint16_t r[6];
+                input_1d(t[y], r);
+                for (int x = 0; x < 6; ++x)
+                    transformed[(static_cast<long>(y * 6 + x) * tiles + tile) * channels + c] = static_cast<std::int16_t>(r[x]);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 const Int16KernelTable& int16_generic_kernel_table() {
-    static const Int16KernelTable table{quantise_rows, multiply};
+    static const Int16KernelTable table{quantise_rows, multiply, range, round_tensor, input_tiles};
     return table;
 }
 

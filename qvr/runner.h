@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "qvr/int16_weights.h"
 #include "qvr/model_graph.h"
 
 namespace qvr {
@@ -38,9 +39,11 @@ std::unique_ptr<Runner> make_reference_runner(ModelGraph graph, std::vector<TSha
 /// needs from `graph`. With `int8` (null or outliving it), the 3x3
 /// convolutions that carry an input scale run in int8 on those kernels. With
 /// `int16` (the same), the other 3x3 convolutions' Winograd products run in
-/// int16.
+/// int16, on rows rounded after a float32 input transform or, with
+/// `int16_input` integer_transform, after an integer one.
 std::unique_ptr<Runner> make_fast_runner(const ModelGraph& graph, const std::vector<TShape>& shapes,
                                          const KernelTable& kernels, const Int8KernelTable* int8 = nullptr,
-                                         const Int16KernelTable* int16 = nullptr);
+                                         const Int16KernelTable* int16 = nullptr,
+                                         Int16Input int16_input = Int16Input::rounded_rows);
 
 }  // namespace qvr
