@@ -18,11 +18,12 @@
 //   int16i-generic, int16i-avx2, int16i-avxvnni, int16i-avx512
 //              the same products after an integer input transform: the
 //              input rounded with one scale per tensor, transformed exactly
-//              in int16 (int16_kernel_table.h).
+//              in int16 (int16_kernel_table.h). Forced only: faster, less
+//              exact, not measured stronger at equal time (qvr/README.md).
 //
 // Normal use asks for `automatic`: the fastest path this CPU supports, int8
-// only for a quantised file, int16 only where the network passes a load-time
-// check against float32. Tests and benchmarks force a path through the load
+// only for a quantised file, int16 (never int16i) only where the network
+// passes a load-time check against float32. Tests and benchmarks force a path through the load
 // option "kernels=<name>".
 //
 // Free functions without state: safe on any thread.
@@ -74,16 +75,12 @@ inline bool is_low_precision(KernelPath path) { return is_int8(path) || is_int16
 /// `automatic` resolved to the fastest path this CPU supports for a model that
 /// is `quantised` or not; other paths unchanged. An int16 answer is the
 /// loader's first choice: it keeps it only if the network passes the check of
-/// precision_check.h, and otherwise tries more_precise_path() in turn.
+/// precision_check.h, and falls back to float32_counterpart() otherwise.
 KernelPath resolve_kernel_path(KernelPath requested, bool quantised = false);
 
 /// The float32 path of the same instruction set as an int16 `path`; any
 /// other path unchanged.
 KernelPath float32_counterpart(KernelPath path);
-
-/// Where the automatic choice goes when `path` fails the load-time check:
-/// from int16i to int16 of the same instruction set, from int16 to float32.
-KernelPath more_precise_path(KernelPath path);
 
 /// Every concrete path this CPU can run on a float32 model: the float32 ones
 /// slowest first, then the int16 ones; for a `quantised` model the int8 paths

@@ -85,22 +85,16 @@ void ModelBase::LoadModelFromFile(const std::string& path, const std::string& op
                         "quantised model file, and '" + path + "' holds float32 weights only");
     loaded->path_used = resolve_kernel_path(parsed.kernels, graph.quantised());
     if (parsed.kernels == KernelPath::automatic && is_int16(loaded->path_used)) {
-        // Chosen for speed, kept only if it follows float32 on this network;
-        // else the next more precise path is tried.
+        // Chosen for speed, kept only if it follows float32 on this network.
         const KernelPath exact_path = float32_counterpart(loaded->path_used);
+        auto low = make_runner(graph, shapes, loaded->path_used);
         auto exact = make_runner(graph, shapes, exact_path);
-        KernelPath candidate = loaded->path_used;
-        for (; is_int16(candidate); candidate = more_precise_path(candidate)) {
-            auto low = make_runner(graph, shapes, candidate);
-            const float tolerance =
-                is_integer_transform(candidate) ? integer_transform_check_tolerance : precision_check_tolerance;
-            if (low_precision_agrees(graph, *low, *exact, tolerance)) {
-                loaded->runner = std::move(low);
-                break;
-            }
+        if (low_precision_agrees(graph, *low, *exact)) {
+            loaded->runner = std::move(low);
+        } else {
+            loaded->path_used = exact_path;
+            loaded->runner = std::move(exact);
         }
-        loaded->path_used = candidate;
-        if (!is_int16(candidate)) loaded->runner = std::move(exact);
     } else {
         loaded->runner = make_runner(std::move(graph), std::move(shapes), loaded->path_used);
     }

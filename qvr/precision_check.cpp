@@ -20,7 +20,7 @@ std::uint64_t mix(std::uint64_t x) {
 
 }  // namespace
 
-bool low_precision_agrees(const ModelGraph& graph, Runner& low, Runner& exact, float tolerance) {
+bool low_precision_agrees(const ModelGraph& graph, Runner& low, Runner& exact) {
     std::vector<std::vector<float>> inputs;
     std::vector<const float*> input_data;
     std::uint64_t counter = 0;
@@ -46,7 +46,7 @@ bool low_precision_agrees(const ModelGraph& graph, Runner& low, Runner& exact, f
     for (std::size_t o = 0; o < low_out.size(); ++o)
         for (std::size_t i = 0; i < low_out[o].size(); ++i)
             // Written so that a NaN on either side fails.
-            if (!(std::fabs(low_out[o][i] - exact_out[o][i]) <= tolerance)) return false;
+            if (!(std::fabs(low_out[o][i] - exact_out[o][i]) <= precision_check_tolerance)) return false;
     return true;
 }
 

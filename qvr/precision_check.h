@@ -20,18 +20,8 @@ namespace qvr {
 /// 0.004).
 inline constexpr float precision_check_tolerance = 0.01f;
 
-/// The same for the integer input transform (int16i paths), whose one scale
-/// per tensor moves single outputs more while keeping the accuracy bounds on
-/// real positions: on the shipped network the largest difference on the
-/// check's inputs is 0.025 (a policy share; int16: 0.006), and on 10,000 real
-/// positions the top policy move stays the same in 99.4% with a mean value
-/// difference of 0.002 (qvr/README.md). What the check is for, a network
-/// whose range one scale cannot hold, misses by far more.
-inline constexpr float integer_transform_check_tolerance = 0.05f;
-
-/// Whether `low` and `exact` (runners of the same checked graph) agree
-/// within `tolerance` on every output of 8 fixed inputs.
-bool low_precision_agrees(const ModelGraph& graph, Runner& low, Runner& exact,
-                          float tolerance = precision_check_tolerance);
+/// Whether `low` and `exact` (runners of the same checked graph) agree on
+/// every output of 8 fixed inputs.
+bool low_precision_agrees(const ModelGraph& graph, Runner& low, Runner& exact);
 
 }  // namespace qvr

@@ -18,7 +18,6 @@
 #include "qvr/model_file.h"
 #include "qvr/precision_check.h"
 #include "qvr/random_network.h"
-#include "qvr/runner_factory.h"
 #include "qvr/winograd_weights.h"
 #include "temp_file.h"
 
@@ -274,41 +273,32 @@ std::vector<float> board_like_input(std::size_t count, unsigned seed) {
     return values;
 }
 
-float check_tolerance(KernelPath path) {
-    return is_integer_transform(path) ? integer_transform_check_tolerance : precision_check_tolerance;
-}
-
-bool passes_load_check(const ModelGraph& graph, KernelPath path) {
-    const std::vector<TShape> shapes = check_graph(graph, "test");
-    const auto low = make_runner(graph, shapes, path);
-    const auto exact = make_runner(graph, shapes, float32_counterpart(path));
-    return low_precision_agrees(graph, *low, *exact, check_tolerance(path));
-}
+// What the int16i paths are held to on random networks: their one scale per
+// tensor loses more than a scale per row (on the shipped network, 10,000
+// real positions: mean value difference 0.0021 against the rows' 0.0007,
+// largest 0.024), and the random 6 x 48 tower spans too wide a range for it
+// (0.18 on a policy share), so it is left out there.
+constexpr float integer_transform_tolerance = 0.05f;
 
 // The engine's network shapes (and a smaller board, whose partial tiles the
-// rounding must leave alone) within the load-time check's bound. The integer
-// transform's one scale per tensor loses more on random networks (whose
-// activations span a wider range than a trained one's): where the check
-// turns it down, automatic use never meets it (next test); where the check
-// lets it through, it must hold the bound on other inputs too.
+// rounding must leave alone) within the bound held on real positions.
 TEST(QvrInt16Network, RandomNetworksFollowTheReference) {
     const ResidualNetworkShape shapes[] = {{6, 48, 3, 20, 20, 2, 64}, {2, 64, 3, 15, 15, 2, 32}, {1, 16, 3, 7, 5, 2, 8}};
     for (const ResidualNetworkShape& shape : shapes) {
         SCOPED_TRACE(testing::Message() << shape.blocks << "x" << shape.channels << " " << shape.rows);
         const std::string file = temp_file("qvr_int16_network.qvm");
-        const ModelGraph graph = random_residual_network(shape, 11);
-        write_model_file(graph, file);
+        write_model_file(random_residual_network(shape, 11), file);
         const std::size_t sample = std::size_t{shape.input_planes} * shape.rows * shape.columns;
         const std::vector<float> input = board_like_input(4 * sample, 5);
         const std::vector<float> expected = run_model(file, "kernels=reference", input, 4);
         for (KernelPath path : int16_paths()) {
             SCOPED_TRACE(kernel_path_name(path));
-            if (is_integer_transform(path) && !passes_load_check(graph, path)) continue;
+            if (is_integer_transform(path) && shape.blocks == 6) continue;
             const std::vector<float> got = run_model(file, std::string("kernels=") + kernel_path_name(path), input, 4);
             ASSERT_EQ(got.size(), expected.size());
             float worst = 0.0f;
             for (std::size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - expected[i]));
-            EXPECT_LE(worst, check_tolerance(path));
+            EXPECT_LE(worst, is_integer_transform(path) ? integer_transform_tolerance : precision_check_tolerance);
             EXPECT_GT(worst, 0.0f);  // it did run in int16
         }
     }
@@ -332,10 +322,8 @@ ModelGraph wide_range_network() {
 
 TEST(QvrInt16Network, AutomaticChoiceKeepsInt16OnlyWhereTheCheckPasses) {
     const std::string good = temp_file("qvr_int16_auto_good.qvm");
-    const std::string rows_only = temp_file("qvr_int16_auto_rows.qvm");
     const std::string wide = temp_file("qvr_int16_auto_wide.qvm");
     write_model_file(random_residual_network({1, 16, 3, 9, 9, 2, 8}, 3), good);
-    write_model_file(random_residual_network({6, 48, 3, 20, 20, 2, 64}, 2), rows_only);
     write_model_file(wide_range_network(), wide);
     const std::vector<float> input = board_like_input(2 * 8 * 8, 9);
     const KernelPath automatic = resolve_kernel_path(KernelPath::automatic);
@@ -344,23 +332,10 @@ TEST(QvrInt16Network, AutomaticChoiceKeepsInt16OnlyWhereTheCheckPasses) {
     run_model(good, "", board_like_input(3 * 9 * 9, 2), 1, &used);
     EXPECT_EQ(used, automatic);
 
-    // Too wide for one scale per tensor, fine for a scale per row (found
-    // among seeded random networks): the integer transform is turned down
-    // for the rounded rows, not for float32.
-    if (is_integer_transform(automatic)) {
-        const std::vector<float> board = board_like_input(3 * 20 * 20, 4);
-        const std::vector<float> rows_exact = run_model(rows_only, "kernels=reference", board, 1);
-        const std::vector<float> rows_got = run_model(rows_only, "", board, 1, &used);
-        EXPECT_EQ(used, more_precise_path(automatic)) << kernel_path_name(used);
-        EXPECT_TRUE(is_int16(used) && !is_integer_transform(used));
-        for (std::size_t i = 0; i < rows_got.size(); ++i)
-            EXPECT_NEAR(rows_got[i], rows_exact[i], precision_check_tolerance);
-    }
-
     const std::vector<float> exact = run_model(wide, "kernels=reference", input, 1);
     const std::vector<float> got = run_model(wide, "", input, 1, &used);
     EXPECT_FALSE(is_low_precision(used)) << kernel_path_name(used);
-    EXPECT_EQ(used, float32_counterpart(automatic));  // through every int16 path
+    EXPECT_EQ(used, float32_counterpart(automatic));
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], exact[i], 1e-4f);
 
     // Forced, the int16 path runs as asked, and shows what the check caught.
@@ -369,7 +344,7 @@ TEST(QvrInt16Network, AutomaticChoiceKeepsInt16OnlyWhereTheCheckPasses) {
         EXPECT_EQ(used, path);
         float worst = 0.0f;
         for (std::size_t i = 0; i < forced.size(); ++i) worst = std::max(worst, std::abs(forced[i] - exact[i]));
-        EXPECT_GT(worst, check_tolerance(path)) << kernel_path_name(path);
+        EXPECT_GT(worst, precision_check_tolerance) << kernel_path_name(path);
     }
 }
 

@@ -154,19 +154,18 @@ TEST(QvrKernels, AutomaticPicksTheFastestSupportedPath) {
     const KernelPath automatic = resolve_kernel_path(KernelPath::automatic);
     EXPECT_TRUE(cpu_supports(automatic));
     EXPECT_FALSE(is_int8(automatic));  // a float32 file never runs in int8
-    // VNNI makes the int16 products after an integer transform the fastest;
-    // without it AVX-512 float32 is. The load-time check may step back along
-    // more_precise_path().
-    if (cpu_supports(KernelPath::int16i_avx512)) {
-        EXPECT_EQ(automatic, KernelPath::int16i_avx512);
+    // VNNI makes the int16 products the fastest; without it AVX-512 float32
+    // is. The int16i paths are never chosen on their own.
+    EXPECT_FALSE(is_integer_transform(automatic));
+    if (cpu_supports(KernelPath::int16_avx512)) {
+        EXPECT_EQ(automatic, KernelPath::int16_avx512);
     } else if (cpu_supports(KernelPath::avx512)) {
         EXPECT_EQ(automatic, KernelPath::avx512);
-    } else if (cpu_supports(KernelPath::int16i_avxvnni)) {
-        EXPECT_EQ(automatic, KernelPath::int16i_avxvnni);
+    } else if (cpu_supports(KernelPath::int16_avxvnni)) {
+        EXPECT_EQ(automatic, KernelPath::int16_avxvnni);
     }
-    EXPECT_EQ(more_precise_path(KernelPath::int16i_avx512), KernelPath::int16_avx512);
-    EXPECT_EQ(more_precise_path(KernelPath::int16i_avxvnni), KernelPath::int16_avxvnni);
-    EXPECT_EQ(more_precise_path(KernelPath::int16_avxvnni), KernelPath::avx2);
+    EXPECT_EQ(float32_counterpart(KernelPath::int16i_avx512), KernelPath::avx512);
+    EXPECT_EQ(float32_counterpart(KernelPath::int16i_avxvnni), KernelPath::avx2);
     EXPECT_EQ(float32_counterpart(KernelPath::int16_avx512), KernelPath::avx512);
     EXPECT_EQ(float32_counterpart(KernelPath::int16_avx2), KernelPath::avx2);
     EXPECT_EQ(float32_counterpart(KernelPath::int16_avxvnni), KernelPath::avx2);
