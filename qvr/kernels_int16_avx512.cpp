@@ -102,10 +102,11 @@ struct Ops {
         const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
         return _mm512_permutexvar_ps(order, folded);
     }
-    // 16 rows, back to back in `rows`: two vectors at a time (vpackssdw and
-    // one permute narrow two; vpmovdw, one at a time, measured slower). No
-    // clamp: |x| <= largest makes |x x limit / largest| at most limit plus a
-    // rounding, below limit + 0.5.
+    // 16 rows, back to back in `rows`, each rounded as round_tensor does a
+    // tensor (two vectors at a time: vpackssdw and one permute narrow two;
+    // vpmovdw, one at a time, measured slower). No clamp: |x| <= largest
+    // makes |x x limit / largest| at most limit plus a rounding, below
+    // limit + 0.5.
     static void quantise_batch(const float* rows, int count, int limit, std::int16_t* out, long out_stride,
                                float* row_scales, long scale_stride) {
         const __m512 largest = largest_magnitudes(rows, count);
@@ -114,22 +115,9 @@ struct Ops {
         float inverse[16], scales[16];
         _mm512_storeu_ps(inverse, _mm512_maskz_div_ps(nonzero, limit_vector, largest));
         _mm512_storeu_ps(scales, _mm512_div_ps(largest, limit_vector));
-        const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
         for (int r = 0; r < 16; ++r) {
             row_scales[r * scale_stride] = scales[r];
-            const float* in = rows + static_cast<long>(r) * count;
-            std::int16_t* row_out = out + r * out_stride;
-            const __m512 factor = _mm512_set1_ps(inverse[r]);
-            int c = 0;
-            for (; c + 32 <= count; c += 32) {
-                const __m512i first = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(in + c), factor));
-                const __m512i second = _mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(in + c + 16), factor));
-                // packs interleaves the two per 128-bit block; the permute restores the order.
-                _mm512_storeu_si512(row_out + c, _mm512_permutexvar_epi64(order, _mm512_packs_epi32(first, second)));
-            }
-            if (c < count)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(row_out + c),
-                                    _mm512_cvtepi32_epi16(_mm512_cvtps_epi32(_mm512_mul_ps(_mm512_loadu_ps(in + c), factor))));
+            round_tensor(rows + static_cast<long>(r) * count, count, inverse[r], out + r * out_stride);
         }
     }
     // Four chains, so that the loop waits on loads rather than on vminps/vmaxps latency.
@@ -151,7 +139,8 @@ struct Ops {
         *lowest = _mm512_reduce_min_ps(_mm512_min_ps(_mm512_min_ps(low[0], low[1]), _mm512_min_ps(low[2], low[3])));
         *highest = _mm512_reduce_max_ps(_mm512_max_ps(_mm512_max_ps(high[0], high[1]), _mm512_max_ps(high[2], high[3])));
     }
-    // vpackssdw saturates (a NaN converts to INT_MIN, then -32768).
+    // vpackssdw saturates (a NaN converts to INT_MIN, then -32768); so does
+    // vpmovsdw for a last 16.
     static void round_tensor(const float* source, long count, float factor, std::int16_t* rounded) {
         const __m512 f = _mm512_set1_ps(factor);
         const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
