@@ -379,5 +379,43 @@ class Trainer(unittest.TestCase):
                 data.write_records(os.path.join(dirs[0], "chunk-%06d.bin" % appended), records)
 
 
+class Deepening(unittest.TestCase):
+    def test_deeper_network_computes_the_same_and_its_new_blocks_learn(self):
+        import torch
+        import deepen_network
+        from model import OrvalisNet
+        torch.manual_seed(5)
+        old = OrvalisNet(3, 8)
+        for module in old.modules():  # batch-norms as a trained network has them, not the identity
+            if isinstance(module, torch.nn.BatchNorm2d):
+                module.running_mean.uniform_(-0.5, 0.5)
+                module.running_var.uniform_(0.5, 2.0)
+                module.weight.data.uniform_(0.5, 1.5)
+                module.bias.data.uniform_(-0.3, 0.3)
+        deep = deepen_network.deepen(old.state_dict(), 6)
+        self.assertEqual(len(deep.trunk), 6)
+        x = (torch.rand(8, 3, 20, 20) < 0.3).float()
+        for mode in ("eval", "train"):  # train mode normalises by the batch: must agree there too
+            getattr(old, mode)(), getattr(deep, mode)()
+            with torch.no_grad():
+                for a, b in zip(old(x), deep(x)):
+                    self.assertTrue(torch.allclose(a, b, atol=1e-5), mode)
+        policy, value = deep.forward_logits(x)
+        (policy.logsumexp(1).mean() + value.square().mean()).backward()
+        new_blocks = [i for i, old_index in enumerate(deepen_network.placement(3, 6)) if old_index is None]
+        for i in new_blocks:
+            self.assertGreater(deep.trunk[i].second.bn.weight.grad.abs().sum().item(), 0)
+
+    def test_new_blocks_are_spread_and_old_ones_keep_their_order(self):
+        import deepen_network
+        for old, new in ((6, 8), (6, 10), (3, 4), (2, 7), (5, 5)):
+            place = deepen_network.placement(old, new)
+            self.assertEqual(len(place), new)
+            self.assertEqual([p for p in place if p is not None], list(range(old)))
+            self.assertIsNotNone(place[0])  # the stem's features reach a trained block first
+            if new <= 2 * old:
+                self.assertFalse(any(a is None and b is None for a, b in zip(place, place[1:])))
+
+
 if __name__ == "__main__":
     unittest.main()
