@@ -15,11 +15,12 @@ cd "$(dirname "$0")/.."
 minutes=${1:?usage: training/grow_threatplay.sh MINUTES}
 
 # The set being grown: threatplay-v2 (r9, seed 2, 105 chunks), threatplay-v3 (r11, seed 3,
-# 93 chunks) and threatplay-v4 (r12, seed 4, 153 chunks) are closed; r13 plays threatplay-v5.
-set_name=threatplay-v5
-network=r13
-network_commit=48d71c5
-seed=5
+# 93 chunks), threatplay-v4 (r12, seed 4, 153 chunks) and threatplay-v5 (r13, seed 5, 690 chunks)
+# are closed; r17 plays threatplay-v6.
+set_name=threatplay-v6
+network=r17
+network_commit=90a962f
+seed=6
 data=training/data/$set_name
 archive=training/archive/$set_name
 generator=./build/tools/selfplay/orvalis-selfplay
