@@ -81,6 +81,10 @@ struct Step {
     AlignedBuffer bias;
     Int8ConvWeights int8;  // int8_conv's weights (`weights` stays empty)
     Int16WinogradWeights int16;  // winograd_conv's weights with int16 kernels (`weights` stays empty)
+    // The integer transform's ReLU convolutions find their output's largest
+    // value as they write it; a convolution reading such an output takes it
+    // from there instead of reading the tensor once more.
+    bool source_largest_known = false;
 };
 
 class FastRunner final : public Runner {
@@ -90,6 +94,7 @@ public:
         : kernels_(kernels), int8_(int8), int16_(int16), int16_input_(int16_input) {
         lay_out_tensors(shapes);
         plan_steps(graph);
+        plan_ranges();
         assign_buffers(graph);
     }
 
@@ -135,6 +140,17 @@ private:
         if (is_output_[tensor] || readers_[tensor].size() != 1) return -1;
         const std::size_t reader = readers_[tensor][0];
         return graph.layers[reader].kind == kind ? static_cast<std::int64_t>(reader) : -1;
+    }
+
+    void plan_ranges() {
+        largest_.assign(layouts_.size(), 0.0f);
+        if (int16_ == nullptr || int16_input_ != Int16Input::integer_transform) return;
+        std::vector<bool> known(layouts_.size(), false);
+        for (Step& step : steps_) {
+            if (step.kind != StepKind::winograd_conv) continue;
+            step.source_largest_known = known[step.source];
+            known[step.destination] = step.relu;
+        }
     }
 
     void plan_steps(const ModelGraph& graph) {
@@ -244,8 +260,11 @@ private:
                 const std::size_t rows = static_cast<std::size_t>(winograd_points) * in.geometry.tiles();
                 int16_rows_ = std::max(int16_rows_, rows);
                 int16_values_ = std::max(int16_values_, rows * step.in_size);
-                if (int16_input_ == Int16Input::integer_transform)
+                if (int16_input_ == Int16Input::integer_transform) {
                     rounded_input_values_ = std::max(rounded_input_values_, in.floats());
+                    sums_values_ = std::max(sums_values_, rows * step.out_size);
+                    channel_scale_values_ = std::max(channel_scale_values_, static_cast<std::size_t>(step.out_size));
+                }
             }
             const std::size_t scratch = static_cast<std::size_t>(winograd_points) * in.geometry.tiles() *
                                         std::max(step.in_size, step.out_size);
@@ -308,17 +327,19 @@ private:
         quantised16_.assign(int16_values_, 0);
         rounded_input_.assign(rounded_input_values_, 0);
         row_scales_.assign(int16_rows_, 0.0f);
+        sums_.assign(sums_values_, 0);
+        channel_scales_.assign(channel_scale_values_, 0.0f);
     }
 
     // ---- execution -----------------------------------------------------------
 
     // The integer input transform: the whole input rounded with one scale
     // (its largest magnitude to the most levels whose transform fits int16),
-    // transformed in int16, every row of the products sharing that scale.
-    void round_and_transform(const Step& step, const TensorLayout& in) {
+    // transformed in int16; returns that scale.
+    float round_and_transform(const Step& step, const TensorLayout& in) {
         const float* source = buffer(step.source);
-        float lowest = 0.0f, highest = 0.0f;
-        int16_->range(source, static_cast<long>(in.floats()), &lowest, &highest);
+        float lowest = 0.0f, highest = largest_[step.source];
+        if (!step.source_largest_known) int16_->range(source, static_cast<long>(in.floats()), &lowest, &highest);
         const bool nonnegative = lowest >= 0.0f;
         const float largest = std::max(-lowest, highest);
         const int limit = integer_input_limit(nonnegative);
@@ -329,7 +350,7 @@ private:
         const float scale = usable ? largest / static_cast<float>(limit) : 0.0f;
         int16_->round_tensor(source, static_cast<long>(in.floats()), factor, rounded_input_.data());
         int16_->input_tiles(rounded_input_.data(), in.geometry, step.in_size, quantised16_.data());
-        std::fill_n(row_scales_.data(), static_cast<std::size_t>(winograd_points) * in.geometry.tiles(), scale);
+        return scale;
     }
 
     float* buffer(std::uint32_t tensor) { return buffers_[layouts_[tensor].buffer].data(); }
@@ -358,9 +379,16 @@ private:
                 const TensorLayout& in = layouts_[step.source];
                 const int tiles = in.geometry.tiles();
                 if (int16_ != nullptr && int16_input_ == Int16Input::integer_transform) {
-                    round_and_transform(step, in);
-                    int16_->multiply(quantised16_.data(), row_scales_.data(), step.int16.packed.data(),
-                                     step.int16.scales.data(), tiles, step.in_size, step.out_size, products_.data());
+                    // Integer from the rounded input to the outputs: one
+                    // conversion per output, scaled per channel.
+                    const float scale = round_and_transform(step, in);
+                    int16_->multiply_sums(quantised16_.data(), step.int16.packed.data(), tiles, step.in_size,
+                                          step.out_size, sums_.data());
+                    for (int o = 0; o < step.out_size; ++o) channel_scales_[o] = scale * step.int16.scales[o];
+                    int16_->output_sums(sums_.data(), channel_scales_.data(), step.bias.data(),
+                                        step.second >= 0 ? buffer(step.second) : nullptr, step.relu, in.geometry,
+                                        step.out_size, destination, &largest_[step.destination]);
+                    return;
                 } else if (int16_ != nullptr) {
                     // A tile at a time, so that the transformed floats stay in
                     // the first-level cache until they are rounded.
@@ -514,6 +542,11 @@ private:
     std::size_t rounded_input_values_ = 0;
     std::vector<std::int16_t> rounded_input_;  // the integer input transform's input
     std::vector<float> row_scales_;
+    std::size_t sums_values_ = 0;
+    std::vector<std::int32_t> sums_;  // the integer output transform's input
+    std::size_t channel_scale_values_ = 0;
+    std::vector<float> channel_scales_;
+    std::vector<float> largest_;  // per tensor: the largest value a ReLU convolution wrote
 };
 
 }  // namespace

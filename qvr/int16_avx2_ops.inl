@@ -21,8 +21,31 @@ struct Int16x16 {
     static V shl(V a) { return _mm256_slli_epi16(a, Bits); }
 };
 
+struct Sums32x8 {
+    using I = __m256i;
+    using F = __m256;
+    static constexpr int width = 8;
+    static I load(const std::int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static I add(I a, I b) { return _mm256_add_epi32(a, b); }
+    static I sub(I a, I b) { return _mm256_sub_epi32(a, b); }
+    template <int Bits>
+    static I shl(I a) { return _mm256_slli_epi32(a, Bits); }
+    static F scale(I value, F scale, F bias) { return _mm256_fmadd_ps(_mm256_cvtepi32_ps(value), scale, bias); }
+    static F loadf(const float* p) { return _mm256_loadu_ps(p); }
+    static void storef(float* p, F v) { _mm256_storeu_ps(p, v); }
+    static F addf(F a, F b) { return _mm256_add_ps(a, b); }
+    static F maxf(F a, F b) { return _mm256_max_ps(a, b); }
+    static F zero() { return _mm256_setzero_ps(); }
+    static float reduce_max(F v) {
+        const __m128 half = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+        const __m128 quarter = _mm_max_ps(half, _mm_movehl_ps(half, half));
+        return _mm_cvtss_f32(_mm_max_ss(quarter, _mm_shuffle_ps(quarter, quarter, 1)));
+    }
+};
+
 struct Ops {
     using Wide = Int16x16;
+    using Sums = Sums32x8;
     using Narrow = Int16x16;
     static constexpr int width = 8;
     static constexpr int kRowBatch = 8;
@@ -55,6 +78,7 @@ struct Ops {
     static void store(float* out, Acc acc, __m256 scale) {
         _mm256_storeu_ps(out, _mm256_mul_ps(_mm256_cvtepi32_ps(acc), scale));
     }
+    static void store_sums(std::int32_t* out, Acc acc) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), acc); }
     static float largest_magnitude(const float* in, int count) {
         const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
         __m256 largest = _mm256_setzero_ps();

@@ -27,8 +27,13 @@
 // one scale per tensor, and the input transform (B^T has integer entries) is
 // done exactly in int16, with twice the lanes of float32 and no rounding pass
 // after it. Every transformed value must then fit int16 whatever the input, so
-// the input gets at most integer_input_limit() levels and each point's weights
-// only as many as keep the int32 sums exact (integer_weight_limit()).
+// the input gets at most integer_input_limit() levels. Their weights have one
+// scale per output channel, shared by the 36 points, so the output transform
+// (A^T is integer too) runs on the int32 sums before any conversion: 16
+// conversions a tile and channel instead of 36, and no scaling in the
+// products. The sums wrap freely: all of it is exact modulo 2^32, and the
+// weights get only as many levels as keep every output itself within int32
+// (int16_weights.cpp), so the wrapped result is the true one.
 //
 // Kernels are pure functions of their arguments: safe on any thread.
 #pragma once
@@ -97,13 +102,9 @@ constexpr int integer_input_limit(bool nonnegative) {
     return limit;
 }
 
-/// The largest weight magnitude at `point` that keeps an `in_channels`-long
-/// dot product with transformed inputs exact in int32 (48 channels: 1,367 at
-/// the widest point, 5,167 at the narrowest).
-inline int integer_weight_limit(int point, int in_channels) {
-    const long limit = 2147483647L / (static_cast<long>(in_channels > 0 ? in_channels : 1) * integer_transformed_bound(point));
-    return limit > 32767 ? 32767 : static_cast<int>(limit);
-}
+/// A^T of F(4x4, 3x3), as the output transforms apply it.
+inline constexpr int winograd_output_matrix[winograd_tile][winograd_window] = {
+    {1, 1, 1, 1, 1, 0}, {0, 1, -1, 2, -2, 0}, {0, 1, 1, 4, 4, 0}, {0, 1, -1, 8, -8, 1}};
 
 struct Int16KernelTable {
     /// Each of `rows` rows of `channels` floats (back to back in `source`) ->
@@ -134,6 +135,19 @@ struct Int16KernelTable {
     /// exact for inputs within integer_input_limit().
     void (*input_tiles)(const std::int16_t* source, const SpatialGeometry& geometry, int channels,
                         std::int16_t* transformed);
+
+    /// sums[e][t][o] = sum over k of transformed[e][t][k] x w[e][k][o] in
+    /// wrapping int32 (weights laid out as for multiply).
+    void (*multiply_sums)(const std::int16_t* transformed, const std::int16_t* weights, int tiles, int in_channels,
+                          int out_channels, std::int32_t* sums);
+
+    /// What winograd_output does (kernel_table.h) for int32 sums: Y = A^T s A
+    /// per tile and channel in wrapping int32, then Y x scales[o] + bias[o]
+    /// (one fused multiply-add), + residual, then ReLU if asked. With ReLU,
+    /// *largest gets the largest value written (0 if none is above), so the
+    /// next convolution need not read the tensor again for its range.
+    void (*output_sums)(const std::int32_t* sums, const float* scales, const float* bias, const float* residual,
+                        bool relu, const SpatialGeometry& geometry, int channels, float* destination, float* largest);
 };
 
 const Int16KernelTable& int16_generic_kernel_table();

@@ -18,6 +18,11 @@
 //                        add, sub, shl<bits>) for the integer input transform,
 //                        Narrow 16 lanes (the channel multiple), Wide as many
 //                        as the ISA has
+//                        store_sums(int32s, acc); Sums: int32 vectors I
+//                        (width, load, add, sub, shl<bits>) and float
+//                        vectors F (loadf, storef, addf, maxf, zero,
+//                        reduce_max) with
+//                        scale(i, scale, bias) = float(i) x scale + bias fused
 //   row_block(vectors), kColumnVectors   the register blocks, as in
 //                        simd_kernels.inl
 // and afterwards uses make_int16_table().
@@ -61,11 +66,18 @@ void quantise_rows(const float* source, int rows, int channels, int limit, std::
     }
 }
 
+// A block's sums out: scaled floats, or the int32 sums themselves.
+inline void put(float* c, typename Ops::Acc acc, const float* row_scale, const float* weight_scales) {
+    Ops::store(c, acc, Ops::scales(*row_scale, weight_scales));
+}
+inline void put(std::int32_t* c, typename Ops::Acc acc, const float*, const float*) { Ops::store_sums(c, acc); }
+
 // C[Rows][Vectors x W] for rows of A (int16, k_count deep) times the packed
 // weights B ([k_count / 2][b_columns][2]); prefetches k_count / 2 lines.
-template <int Rows, int Vectors>
+// C is float (scaled by row and weight scales) or int32 (the sums; no scales).
+template <int Rows, int Vectors, typename C>
 inline void multiply_block(const std::int16_t* a, int k_count, const std::int16_t* b, int b_columns,
-                           const float* row_scales, const float* weight_scales, float* c, int c_stride,
+                           const float* row_scales, const float* weight_scales, C* c, int c_stride,
                            const std::int16_t* prefetch) {
     typename Ops::Acc acc[Rows][Vectors];
 #pragma GCC unroll 16
@@ -88,8 +100,7 @@ inline void multiply_block(const std::int16_t* a, int k_count, const std::int16_
     for (int r = 0; r < Rows; ++r)
 #pragma GCC unroll 8
         for (int v = 0; v < Vectors; ++v)
-            Ops::store(c + static_cast<long>(r) * c_stride + v * W, acc[r][v],
-                       Ops::scales(row_scales[r], weight_scales + v * W));
+            put(c + static_cast<long>(r) * c_stride + v * W, acc[r][v], row_scales + r, weight_scales + v * W);
 }
 
 struct PrefetchCursor {
@@ -104,9 +115,9 @@ struct PrefetchCursor {
     }
 };
 
-template <int Vectors, int Rows = row_block(Vectors)>
+template <int Vectors, typename C, int Rows = row_block(Vectors)>
 inline void multiply_rest(int rows_left, const std::int16_t* a, int k_count, const std::int16_t* b, int b_columns,
-                          const float* row_scales, const float* weight_scales, float* c, int c_stride,
+                          const float* row_scales, const float* weight_scales, C* c, int c_stride,
                           PrefetchCursor& prefetch) {
     if constexpr (Rows > 1) {
         if (rows_left == Rows - 1) {
@@ -114,36 +125,41 @@ inline void multiply_rest(int rows_left, const std::int16_t* a, int k_count, con
                                               prefetch.take(k_count / 2));
             return;
         }
-        multiply_rest<Vectors, Rows - 1>(rows_left, a, k_count, b, b_columns, row_scales, weight_scales, c, c_stride,
-                                         prefetch);
+        multiply_rest<Vectors, C, Rows - 1>(rows_left, a, k_count, b, b_columns, row_scales, weight_scales, c,
+                                            c_stride, prefetch);
     }
 }
 
-template <int Vectors>
+// Row scales advance with the rows; without them (int32 sums) they stay null.
+inline const float* advance(const float* scales, long by) { return scales ? scales + by : nullptr; }
+
+template <int Vectors, typename C>
 inline void multiply_columns(const std::int16_t* a, const std::int16_t* b, const float* row_scales,
-                             const float* weight_scales, int rows, int k_count, int columns, float* c,
+                             const float* weight_scales, int rows, int k_count, int columns, C* c,
                              PrefetchCursor& prefetch) {
     constexpr int block_rows = row_block(Vectors);
     int r = 0;
     for (; r + block_rows <= rows; r += block_rows)
-        multiply_block<block_rows, Vectors>(a + static_cast<long>(r) * k_count, k_count, b, columns, row_scales + r,
-                                            weight_scales, c + static_cast<long>(r) * columns, columns,
-                                            prefetch.take(k_count / 2));
+        multiply_block<block_rows, Vectors>(a + static_cast<long>(r) * k_count, k_count, b, columns,
+                                            advance(row_scales, r), weight_scales, c + static_cast<long>(r) * columns,
+                                            columns, prefetch.take(k_count / 2));
     if (r < rows)
-        multiply_rest<Vectors>(rows - r, a + static_cast<long>(r) * k_count, k_count, b, columns, row_scales + r,
-                               weight_scales, c + static_cast<long>(r) * columns, columns, prefetch);
+        multiply_rest<Vectors>(rows - r, a + static_cast<long>(r) * k_count, k_count, b, columns,
+                               advance(row_scales, r), weight_scales, c + static_cast<long>(r) * columns, columns,
+                               prefetch);
 }
 
-void multiply(const std::int16_t* quantised, const float* row_scales, const std::int16_t* weights,
-              const float* weight_scales, int tiles, int in_channels, int out_channels, float* products) {
+template <typename C>
+void multiply_points(const std::int16_t* quantised, const float* row_scales, const std::int16_t* weights,
+                     const float* weight_scales, int tiles, int in_channels, int out_channels, C* products) {
     constexpr int block_columns = kColumnVectors * W;
     const long weights_per_point = static_cast<long>(in_channels) * out_channels;
     for (int point = 0; point < winograd_points; ++point) {
         const std::int16_t* a = quantised + static_cast<long>(point) * tiles * in_channels;
-        const float* scales = row_scales + static_cast<long>(point) * tiles;
+        const float* scales = advance(row_scales, static_cast<long>(point) * tiles);
         const std::int16_t* b = weights + point * weights_per_point;
-        const float* w_scales = weight_scales + static_cast<long>(point) * out_channels;
-        float* c = products + static_cast<long>(point) * tiles * out_channels;
+        const float* w_scales = weight_scales ? weight_scales + static_cast<long>(point) * out_channels : nullptr;
+        C* c = products + static_cast<long>(point) * tiles * out_channels;
         PrefetchCursor prefetch{b + weights_per_point, point + 1 < winograd_points ? b + 2 * weights_per_point : b};
         int column = 0;
         for (; column + block_columns <= out_channels; column += block_columns)
@@ -164,6 +180,17 @@ void multiply(const std::int16_t* quantised, const float* row_scales, const std:
                 multiply_columns<1>(a, b + 2 * column, scales, w_scales + column, tiles, in_channels, out_channels,
                                     c + column, prefetch);
     }
+}
+
+void multiply(const std::int16_t* quantised, const float* row_scales, const std::int16_t* weights,
+              const float* weight_scales, int tiles, int in_channels, int out_channels, float* products) {
+    multiply_points(quantised, row_scales, weights, weight_scales, tiles, in_channels, out_channels, products);
+}
+
+void multiply_sums(const std::int16_t* transformed, const std::int16_t* weights, int tiles, int in_channels,
+                   int out_channels, std::int32_t* sums) {
+    multiply_points(transformed, static_cast<const float*>(nullptr), weights, static_cast<const float*>(nullptr),
+                    tiles, in_channels, out_channels, sums);
 }
 
 // ---- The integer input transform ------------------------------------------
@@ -219,6 +246,80 @@ void input_tiles(const std::int16_t* source, const SpatialGeometry& g, int chann
     }
 }
 
+// ---- The integer output transform -----------------------------------------
+
+// A^T applied to six int32 vectors in wrapping arithmetic (shifts for the
+// multiplications): exact modulo 2^32, as the sums are.
+inline void output_1d_int(const typename Ops::Sums::I m[6], typename Ops::Sums::I o[4]) {
+    using S = typename Ops::Sums;
+    const typename S::I sum12 = S::add(m[1], m[2]), diff12 = S::sub(m[1], m[2]);
+    const typename S::I sum34 = S::add(m[3], m[4]), diff34 = S::sub(m[3], m[4]);
+    o[0] = S::add(S::add(m[0], sum12), sum34);
+    o[1] = S::add(diff12, S::template shl<1>(diff34));
+    o[2] = S::add(sum12, S::template shl<2>(sum34));
+    o[3] = S::add(S::add(diff12, S::template shl<3>(diff34)), m[5]);
+}
+
+// The loop of the float32 output transform (simd_kernels.inl), on int32 sums.
+template <bool Residual, bool Relu>
+void output_sums_tiles(const std::int32_t* sums, const float* scales, const float* bias, const float* residual,
+                       const SpatialGeometry& g, int channels, float* destination, float* largest) {
+    using S = typename Ops::Sums;
+    typename S::F highest = S::zero();
+    const int tiles = g.tiles_y * g.tiles_x;
+    const long point_stride = static_cast<long>(tiles) * channels;
+    const long row_stride = static_cast<long>(g.padded_columns) * channels;
+    const typename S::F zero = S::zero();
+    for (int ty = 0; ty < g.tiles_y; ++ty) {
+        const int y0 = ty * winograd_tile;
+        const int rows_inside = g.rows - y0 < winograd_tile ? g.rows - y0 : winograd_tile;
+        for (int tx = 0; tx < g.tiles_x; ++tx) {
+            const int tile = ty * g.tiles_x + tx;
+            const int x0 = tx * winograd_tile;
+            const int columns_inside = g.columns - x0 < winograd_tile ? g.columns - x0 : winograd_tile;
+            const long corner = (y0 + 1) * row_stride + (x0 + 1) * long{channels};
+            const std::int32_t* in = sums + static_cast<long>(tile) * channels;
+            for (int c = 0; c < channels; c += S::width) {
+                typename S::I t[4][6];
+                for (int x = 0; x < 6; ++x) {
+                    typename S::I column[6], o[4];
+                    for (int y = 0; y < 6; ++y) column[y] = S::load(in + (y * 6 + x) * point_stride + c);
+                    output_1d_int(column, o);
+                    for (int y = 0; y < 4; ++y) t[y][x] = o[y];
+                }
+                const typename S::F scale = S::loadf(scales + c), b = S::loadf(bias + c);
+                for (int y = 0; y < rows_inside; ++y) {
+                    typename S::I o[4];
+                    output_1d_int(t[y], o);
+                    const long row = corner + y * row_stride + c;
+                    for (int x = 0; x < columns_inside; ++x) {
+                        const long at = row + x * long{channels};
+                        typename S::F value = S::scale(o[x], scale, b);
+                        if constexpr (Residual) value = S::addf(value, S::loadf(residual + at));
+                        if constexpr (Relu) {
+                            value = S::maxf(value, zero);
+                            highest = S::maxf(highest, value);
+                        }
+                        S::storef(destination + at, value);
+                    }
+                }
+            }
+        }
+    }
+    if constexpr (Relu) *largest = S::reduce_max(highest);
+}
+
+void output_sums(const std::int32_t* sums, const float* scales, const float* bias, const float* residual, bool relu,
+                 const SpatialGeometry& g, int channels, float* destination, float* largest) {
+    if (residual) {
+        if (relu) output_sums_tiles<true, true>(sums, scales, bias, residual, g, channels, destination, largest);
+        else output_sums_tiles<true, false>(sums, scales, bias, residual, g, channels, destination, largest);
+    } else {
+        if (relu) output_sums_tiles<false, true>(sums, scales, bias, residual, g, channels, destination, largest);
+        else output_sums_tiles<false, false>(sums, scales, bias, residual, g, channels, destination, largest);
+    }
+}
+
 }  // namespace
 
 Int16KernelTable make_int16_table() {
@@ -228,6 +329,8 @@ Int16KernelTable make_int16_table() {
     table.range = Ops::range;
     table.round_tensor = Ops::round_tensor;
     table.input_tiles = input_tiles;
+    table.multiply_sums = multiply_sums;
+    table.output_sums = output_sums;
     return table;
 }
 

@@ -39,8 +39,27 @@ struct Int16x16 {
     static V shl(V a) { return _mm256_slli_epi16(a, Bits); }
 };
 
+struct Sums32x16 {
+    using I = __m512i;
+    using F = __m512;
+    static constexpr int width = 16;
+    static I load(const std::int32_t* p) { return _mm512_loadu_si512(p); }
+    static I add(I a, I b) { return _mm512_add_epi32(a, b); }
+    static I sub(I a, I b) { return _mm512_sub_epi32(a, b); }
+    template <int Bits>
+    static I shl(I a) { return _mm512_slli_epi32(a, Bits); }
+    static F scale(I value, F scale, F bias) { return _mm512_fmadd_ps(_mm512_cvtepi32_ps(value), scale, bias); }
+    static F loadf(const float* p) { return _mm512_loadu_ps(p); }
+    static void storef(float* p, F v) { _mm512_storeu_ps(p, v); }
+    static F addf(F a, F b) { return _mm512_add_ps(a, b); }
+    static F maxf(F a, F b) { return _mm512_max_ps(a, b); }
+    static F zero() { return _mm512_setzero_ps(); }
+    static float reduce_max(F v) { return _mm512_reduce_max_ps(v); }
+};
+
 struct Ops {
     using Wide = Int16x32;
+    using Sums = Sums32x16;
     using Narrow = Int16x16;
     static constexpr int width = 16;
     static constexpr int kRowBatch = 16;
@@ -69,6 +88,7 @@ struct Ops {
     static void store(float* out, Acc acc, __m512 scale) {
         _mm512_storeu_ps(out, _mm512_mul_ps(_mm512_cvtepi32_ps(acc), scale));
     }
+    static void store_sums(std::int32_t* out, Acc acc) { _mm512_storeu_si512(out, acc); }
     static float largest_magnitude(const float* in, int count) {
         __m512 largest = _mm512_setzero_ps();
         for (int c = 0; c < count; c += 16) largest = _mm512_max_ps(largest, _mm512_abs_ps(_mm512_loadu_ps(in + c)));

@@ -112,10 +112,74 @@ void input_tiles(const std::int16_t* source, const SpatialGeometry& g, int chann
     }
 }
 
+// Unsigned arithmetic wraps as the SIMD sums do.
+void multiply_sums(const std::int16_t* transformed, const std::int16_t* weights, int tiles, int in_channels,
+                   int out_channels, std::int32_t* sums) {
+    const long weights_per_point = static_cast<long>(in_channels) * out_channels;
+    for (int point = 0; point < winograd_points; ++point) {
+        const std::int16_t* w = weights + point * weights_per_point;
+        for (int tile = 0; tile < tiles; ++tile) {
+            const long row = static_cast<long>(point) * tiles + tile;
+            const std::int16_t* a = transformed + row * in_channels;
+            for (int o = 0; o < out_channels; ++o) {
+                std::uint32_t sum = 0;
+                for (int k = 0; k < in_channels; ++k)
+                    sum += static_cast<std::uint32_t>(std::int32_t{a[k]} *
+                                                      w[static_cast<long>(k / 2) * out_channels * 2 + o * 2 + k % 2]);
+                sums[row * out_channels + o] = static_cast<std::int32_t>(sum);
+            }
+        }
+    }
+}
+
+// A^T applied to six values, wrapping.
+void output_1d(const std::uint32_t m[6], std::uint32_t o[4]) {
+    o[0] = m[0] + m[1] + m[2] + m[3] + m[4];
+    o[1] = m[1] - m[2] + 2u * (m[3] - m[4]);
+    o[2] = m[1] + m[2] + 4u * (m[3] + m[4]);
+    o[3] = m[1] - m[2] + 8u * (m[3] - m[4]) + m[5];
+}
+
+void output_sums(const std::int32_t* sums, const float* scales, const float* bias, const float* residual, bool relu,
+                 const SpatialGeometry& g, int channels, float* destination, float* largest) {
+    float highest = 0.0f;
+    const int tiles = g.tiles_y * g.tiles_x;
+    const long point_stride = static_cast<long>(tiles) * channels;
+    const long row_stride = static_cast<long>(g.padded_columns) * channels;
+    for (int tile = 0; tile < tiles; ++tile) {
+        const int y0 = tile / g.tiles_x * winograd_tile, x0 = tile % g.tiles_x * winograd_tile;
+        for (int c = 0; c < channels; ++c) {
+            std::uint32_t t[4][6];
+            for (int x = 0; x < 6; ++x) {
+                std::uint32_t column[6], o[4];
+                for (int y = 0; y < 6; ++y)
+                    column[y] = static_cast<std::uint32_t>(sums[(y * 6 + x) * point_stride + tile * long{channels} + c]);
+                output_1d(column, o);
+                for (int y = 0; y < 4; ++y) t[y][x] = o[y];
+            }
+            for (int y = 0; y < winograd_tile && y0 + y < g.rows; ++y) {
+                std::uint32_t o[4];
+                output_1d(t[y], o);
+                for (int x = 0; x < winograd_tile && x0 + x < g.columns; ++x) {
+                    const long at = (y0 + y + 1) * row_stride + (x0 + x + 1) * long{channels} + c;
+                    // Fused, as the SIMD tables do it, so that they agree bit for bit.
+                    float value = std::fma(static_cast<float>(static_cast<std::int32_t>(o[x])), scales[c], bias[c]);
+                    if (residual) value += residual[at];
+                    if (relu) value = value > 0.0f ? value : 0.0f;  // a NaN to 0, as vmaxps does
+                    highest = std::max(highest, value);
+                    destination[at] = value;
+                }
+            }
+        }
+    }
+    if (relu) *largest = highest;
+}
+
 }  // namespace
 
 const Int16KernelTable& int16_generic_kernel_table() {
-    static const Int16KernelTable table{quantise_rows, multiply, range, round_tensor, input_tiles};
+    static const Int16KernelTable table{quantise_rows, multiply,      range,      round_tensor,
+                                        input_tiles,   multiply_sums, output_sums};
     return table;
 }
 

@@ -244,6 +244,197 @@ TEST(QvrInt16Kernels, TensorRoundingAndRange) {
     }
 }
 
+// ---- the integer output transform ------------------------------------------------
+
+std::int16_t packed_weight(const Int16WinogradWeights& w, int in, int out, int point, int c, int o) {
+    return w.packed[static_cast<std::size_t>(point) * in * out + (static_cast<std::size_t>(c / 2) * out + o) * 2 + c % 2];
+}
+
+// Coefficient of input (c, a, b) of a tile's 6 x 6 window in output (r, s) of
+// channel o, in 64 bits straight from the matrices: sum over points (k, l) of
+// A^T[r][k] A^T[s][l] B^T[k][a] B^T[l][b] w[6k + l][c][o].
+long long coefficient(const Int16WinogradWeights& w, int in, int out, int o, int r, int s, int c, int a, int b) {
+    long long sum = 0;
+    for (int k = 0; k < 6; ++k)
+        for (int l = 0; l < 6; ++l)
+            sum += static_cast<long long>(winograd_output_matrix[r][k]) * winograd_output_matrix[s][l] *
+                   winograd_input_matrix[k][a] * winograd_input_matrix[l][b] * packed_weight(w, in, out, k * 6 + l, c, o);
+    return sum;
+}
+
+// Spatial 3x3 weights [out][in][3][3] through the load-time path of the int16i kernels.
+Int16WinogradWeights integer_weights(const std::vector<float>& spatial, int in, int out) {
+    return quantise_winograd_weights(winograd_transform_weights(spatial, in, out, in, out), in, out,
+                                     Int16Input::integer_transform);
+}
+
+// One tile (a 4 x 4 plane: its window is the whole padded 6 x 6 source)
+// through input_tiles, multiply_sums and output_sums at scale 1 and bias 0.
+std::vector<float> one_tile_outputs(const Int16KernelTable& table, const std::vector<std::int16_t>& window,
+                                    const Int16WinogradWeights& w, int in, int out) {
+    const SpatialGeometry g = SpatialGeometry::for_plane(4, 4);
+    std::vector<std::int16_t> transformed(static_cast<std::size_t>(winograd_points) * in);
+    table.input_tiles(window.data(), g, in, transformed.data());
+    std::vector<std::int32_t> sums(static_cast<std::size_t>(winograd_points) * out);
+    table.multiply_sums(transformed.data(), w.packed.data(), 1, in, out, sums.data());
+    const std::vector<float> ones(out, 1.0f), zeros(out, 0.0f);
+    std::vector<float> destination(static_cast<std::size_t>(g.positions()) * out, -1.0f);
+    float largest = -1.0f;
+    table.output_sums(sums.data(), ones.data(), zeros.data(), nullptr, false, g, out, destination.data(), &largest);
+    return destination;
+}
+
+// The weights' levels stop where the worst input could push an output past
+// int32: a channel of equal weights (every output sums all its inputs) gets
+// fewer than 32767, and the input that makes one of its outputs largest (the
+// input limit wherever the coefficient is positive) comes out exact on every
+// table, although the points' own sums wrap on the way.
+TEST(QvrInt16Kernels, IntegerOutputsStayExactAtTheWorstInput) {
+    const int in = 48, out = 16;
+    std::mt19937 random(23);
+    std::normal_distribution<float> normal(0.0f, 0.1f);
+    std::vector<float> spatial(static_cast<std::size_t>(out) * in * 9);
+    for (float& weight : spatial) weight = normal(random);
+    std::fill_n(spatial.begin(), in * 9, 1.0f);  // channel 0: all equal
+    const Int16WinogradWeights w = integer_weights(spatial, in, out);
+    std::vector<const Int16KernelTable*> tables = simd_tables();
+    tables.push_back(&int16_generic_kernel_table());
+    const int limit = integer_input_limit(true);
+    for (int o : {0, 5}) {
+        SCOPED_TRACE(o);
+        const double bound = integer_output_bound(w, in, out, o);
+        EXPECT_LE(bound, 2147483647.0);
+        int levels = 0;
+        for (int point = 0; point < winograd_points; ++point)
+            for (int c = 0; c < in; ++c) levels = std::max(levels, std::abs(int{packed_weight(w, in, out, point, c, o)}));
+        if (o == 0) {
+            EXPECT_LT(levels, 32767);  // the bound binds
+            EXPECT_GT(bound, 0.99 * 2147483647.0);
+        }
+        // The worst input for output (0, 0): there the map adds every tap up.
+        std::vector<std::int16_t> window(static_cast<std::size_t>(winograd_points) * in, 0);
+        long long expected = 0;
+        for (int c = 0; c < in; ++c)
+            for (int a = 0; a < 6; ++a)
+                for (int b = 0; b < 6; ++b)
+                    if (const long long k = coefficient(w, in, out, o, 0, 0, c, a, b); k > 0) {
+                        window[(static_cast<std::size_t>(a) * 6 + b) * in + c] = static_cast<std::int16_t>(limit);
+                        expected += k * limit;
+                    }
+        ASSERT_LE(expected, 2147483647LL);
+        if (o == 0) {
+            EXPECT_GT(expected, 1LL << 30);
+        }
+        // The points' sums themselves leave int32: only the whole map fits.
+        long long widest_point_sum = 0;
+        for (int point = 0; point < winograd_points; ++point) {
+            long long sum = 0;
+            for (int c = 0; c < in; ++c) {
+                long long v = 0;
+                for (int a = 0; a < 6; ++a)
+                    for (int b = 0; b < 6; ++b)
+                        v += static_cast<long long>(winograd_input_matrix[point / 6][a]) * winograd_input_matrix[point % 6][b] *
+                             window[(static_cast<std::size_t>(a) * 6 + b) * in + c];
+                sum += v * packed_weight(w, in, out, point, c, o);
+            }
+            widest_point_sum = std::max(widest_point_sum, std::llabs(sum));
+        }
+        if (o == 0) {
+            EXPECT_GT(widest_point_sum, 2147483647LL);
+        }
+        for (const Int16KernelTable* table : tables) {
+            const std::vector<float> got = one_tile_outputs(*table, window, w, in, out);
+            EXPECT_EQ(got[(1 * 6 + 1) * out + o], static_cast<float>(expected));
+        }
+    }
+}
+
+// Random sums (the int32 range, so the transform wraps), partial tiles of
+// 15 x 15 and 7 x 5 planes, every combination of residual and ReLU: every
+// table writes what the plain one does, bit for bit, and nothing outside the
+// plane; with ReLU the reported largest is the largest value written.
+TEST(QvrInt16Kernels, OutputSumsMatchThePlainTableBitForBit) {
+    const int shapes[][3] = {{20, 20, 48}, {15, 15, 32}, {7, 5, 16}};
+    std::mt19937 random(29);
+    std::uniform_int_distribution<std::int32_t> any_sum(std::numeric_limits<std::int32_t>::min(),
+                                                        std::numeric_limits<std::int32_t>::max());
+    std::normal_distribution<float> normal(0.0f, 1.0f);
+    for (const auto& shape : shapes) {
+        const SpatialGeometry g = SpatialGeometry::for_plane(shape[0], shape[1]);
+        const int channels = shape[2];
+        std::vector<std::int32_t> sums(static_cast<std::size_t>(winograd_points) * g.tiles() * channels);
+        for (std::int32_t& sum : sums) sum = any_sum(random) >> (random() % 20);
+        std::vector<float> scales(channels), bias(channels), residual(static_cast<std::size_t>(g.positions()) * channels);
+        for (float& scale : scales) scale = std::fabs(normal(random)) * 1e-7f;
+        for (float& b : bias) b = normal(random);
+        for (float& r : residual) r = normal(random);
+        for (const bool with_residual : {false, true})
+            for (const bool relu : {false, true}) {
+                SCOPED_TRACE(testing::Message() << shape[0] << "x" << shape[1] << " residual " << with_residual << " relu " << relu);
+                auto run = [&](const Int16KernelTable& table, float* largest) {
+                    std::vector<float> destination(residual.size(), 0.0f);
+                    table.output_sums(sums.data(), scales.data(), bias.data(), with_residual ? residual.data() : nullptr,
+                                      relu, g, channels, destination.data(), largest);
+                    return destination;
+                };
+                float expected_largest = -1.0f;
+                const std::vector<float> expected = run(int16_generic_kernel_table(), &expected_largest);
+                float highest = 0.0f;
+                for (int y = 0; y < g.padded_rows; ++y)
+                    for (int x = 0; x < g.padded_columns; ++x)
+                        for (int c = 0; c < channels; ++c) {
+                            const float value = expected[(static_cast<std::size_t>(y) * g.padded_columns + x) * channels + c];
+                            const bool inside = y >= 1 && y <= g.rows && x >= 1 && x <= g.columns;
+                            if (!inside) {
+                                ASSERT_EQ(value, 0.0f);
+                            }
+                            if (relu) {
+                                ASSERT_GE(value, 0.0f);
+                            }
+                            highest = std::max(highest, value);
+                        }
+                if (relu) {
+                    EXPECT_EQ(expected_largest, highest);
+                }
+                for (const Int16KernelTable* table : simd_tables()) {
+                    float largest = -1.0f;
+                    EXPECT_EQ(run(*table, &largest), expected);
+                    if (relu) {
+                        EXPECT_EQ(largest, expected_largest);
+                    }
+                }
+            }
+    }
+}
+
+// The int16 products into wrapping int32 sums: every table as the plain one,
+// on weights at the full int16 range and inputs at the transform's bounds.
+TEST(QvrInt16Kernels, WrappingSumsMatchThePlainTable) {
+    const int cases[][3] = {{25, 48, 48}, {16, 32, 80}, {1, 16, 16}};
+    std::mt19937 random(31);
+    std::uniform_int_distribution<int> any16(-32768, 32767);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c[0] << " tiles " << c[1] << "->" << c[2]);
+        const int tiles = c[0], in = c[1], out = c[2];
+        std::vector<std::int16_t> transformed(static_cast<std::size_t>(winograd_points) * tiles * in);
+        std::vector<std::int16_t> weights(static_cast<std::size_t>(winograd_points) * in * out);
+        for (std::int16_t& v : transformed) v = static_cast<std::int16_t>(any16(random));
+        for (std::int16_t& v : weights) v = static_cast<std::int16_t>(any16(random));
+        std::vector<std::int32_t> expected(static_cast<std::size_t>(winograd_points) * tiles * out);
+        int16_generic_kernel_table().multiply_sums(transformed.data(), weights.data(), tiles, in, out, expected.data());
+        // One sum straight from the operands, modulo 2^32.
+        std::uint32_t first = 0;
+        for (int k = 0; k < in; ++k)
+            first += static_cast<std::uint32_t>(std::int32_t{transformed[k]} * weights[(k / 2) * out * 2 + k % 2]);
+        EXPECT_EQ(expected[0], static_cast<std::int32_t>(first));
+        for (const Int16KernelTable* table : simd_tables()) {
+            std::vector<std::int32_t> got(expected.size(), -1);
+            table->multiply_sums(transformed.data(), weights.data(), tiles, in, out, got.data());
+            EXPECT_EQ(got, expected);
+        }
+    }
+}
+
 // ---- whole networks ------------------------------------------------------------
 
 std::vector<float> run_model(const std::string& file, const std::string& options, const std::vector<float>& input,
