@@ -136,8 +136,9 @@ struct Int16KernelTable {
     void (*input_tiles)(const std::int16_t* source, const SpatialGeometry& geometry, int channels,
                         std::int16_t* transformed);
 
-    /// sums[e][t][o] = sum over k of transformed[e][t][k] x w[e][k][o] in
-    /// wrapping int32 (weights laid out as for multiply).
+    /// sums[t][e][o] = sum over k of transformed[e][t][k] x w[e][k][o] in
+    /// wrapping int32 (weights laid out as for multiply). Tile by tile, so
+    /// that the output transform reads each tile's 36 points from one place.
     void (*multiply_sums)(const std::int16_t* transformed, const std::int16_t* weights, int tiles, int in_channels,
                           int out_channels, std::int32_t* sums);
 

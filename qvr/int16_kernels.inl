@@ -135,23 +135,25 @@ inline const float* advance(const float* scales, long by) { return scales ? scal
 
 template <int Vectors, typename C>
 inline void multiply_columns(const std::int16_t* a, const std::int16_t* b, const float* row_scales,
-                             const float* weight_scales, int rows, int k_count, int columns, C* c,
+                             const float* weight_scales, int rows, int k_count, int columns, C* c, int c_stride,
                              PrefetchCursor& prefetch) {
     constexpr int block_rows = row_block(Vectors);
     int r = 0;
     for (; r + block_rows <= rows; r += block_rows)
         multiply_block<block_rows, Vectors>(a + static_cast<long>(r) * k_count, k_count, b, columns,
-                                            advance(row_scales, r), weight_scales, c + static_cast<long>(r) * columns,
-                                            columns, prefetch.take(k_count / 2));
+                                            advance(row_scales, r), weight_scales, c + static_cast<long>(r) * c_stride,
+                                            c_stride, prefetch.take(k_count / 2));
     if (r < rows)
         multiply_rest<Vectors>(rows - r, a + static_cast<long>(r) * k_count, k_count, b, columns,
-                               advance(row_scales, r), weight_scales, c + static_cast<long>(r) * columns, columns,
+                               advance(row_scales, r), weight_scales, c + static_cast<long>(r) * c_stride, c_stride,
                                prefetch);
 }
 
+// Out: [36][tiles][out channels], or with `tile_major` [tiles][36][out channels].
 template <typename C>
 void multiply_points(const std::int16_t* quantised, const float* row_scales, const std::int16_t* weights,
-                     const float* weight_scales, int tiles, int in_channels, int out_channels, C* products) {
+                     const float* weight_scales, int tiles, int in_channels, int out_channels, C* products,
+                     bool tile_major) {
     constexpr int block_columns = kColumnVectors * W;
     const long weights_per_point = static_cast<long>(in_channels) * out_channels;
     for (int point = 0; point < winograd_points; ++point) {
@@ -159,38 +161,39 @@ void multiply_points(const std::int16_t* quantised, const float* row_scales, con
         const float* scales = advance(row_scales, static_cast<long>(point) * tiles);
         const std::int16_t* b = weights + point * weights_per_point;
         const float* w_scales = weight_scales ? weight_scales + static_cast<long>(point) * out_channels : nullptr;
-        C* c = products + static_cast<long>(point) * tiles * out_channels;
+        C* c = products + static_cast<long>(point) * (tile_major ? 1 : tiles) * out_channels;
+        const int c_stride = tile_major ? winograd_points * out_channels : out_channels;
         PrefetchCursor prefetch{b + weights_per_point, point + 1 < winograd_points ? b + 2 * weights_per_point : b};
         int column = 0;
         for (; column + block_columns <= out_channels; column += block_columns)
             multiply_columns<kColumnVectors>(a, b + 2 * column, scales, w_scales + column, tiles, in_channels,
-                                             out_channels, c + column, prefetch);
+                                             out_channels, c + column, c_stride, prefetch);
         // Channel counts are multiples of 16: what is left is whole vectors.
         const int vectors_left = (out_channels - column) / W;
         if constexpr (kColumnVectors > 3)
             if (vectors_left == 3)
                 multiply_columns<3>(a, b + 2 * column, scales, w_scales + column, tiles, in_channels, out_channels,
-                                    c + column, prefetch);
+                                    c + column, c_stride, prefetch);
         if constexpr (kColumnVectors > 2)
             if (vectors_left == 2)
                 multiply_columns<2>(a, b + 2 * column, scales, w_scales + column, tiles, in_channels, out_channels,
-                                    c + column, prefetch);
+                                    c + column, c_stride, prefetch);
         if constexpr (kColumnVectors > 1)
             if (vectors_left == 1)
                 multiply_columns<1>(a, b + 2 * column, scales, w_scales + column, tiles, in_channels, out_channels,
-                                    c + column, prefetch);
+                                    c + column, c_stride, prefetch);
     }
 }
 
 void multiply(const std::int16_t* quantised, const float* row_scales, const std::int16_t* weights,
               const float* weight_scales, int tiles, int in_channels, int out_channels, float* products) {
-    multiply_points(quantised, row_scales, weights, weight_scales, tiles, in_channels, out_channels, products);
+    multiply_points(quantised, row_scales, weights, weight_scales, tiles, in_channels, out_channels, products, false);
 }
 
 void multiply_sums(const std::int16_t* transformed, const std::int16_t* weights, int tiles, int in_channels,
                    int out_channels, std::int32_t* sums) {
     multiply_points(transformed, static_cast<const float*>(nullptr), weights, static_cast<const float*>(nullptr),
-                    tiles, in_channels, out_channels, sums);
+                    tiles, in_channels, out_channels, sums, true);
 }
 
 // ---- The integer input transform ------------------------------------------
@@ -266,8 +269,7 @@ void output_sums_tiles(const std::int32_t* sums, const float* scales, const floa
                        const SpatialGeometry& g, int channels, float* destination, float* largest) {
     using S = typename Ops::Sums;
     typename S::F highest = S::zero();
-    const int tiles = g.tiles_y * g.tiles_x;
-    const long point_stride = static_cast<long>(tiles) * channels;
+    const long point_stride = channels;
     const long row_stride = static_cast<long>(g.padded_columns) * channels;
     const typename S::F zero = S::zero();
     for (int ty = 0; ty < g.tiles_y; ++ty) {
@@ -278,7 +280,7 @@ void output_sums_tiles(const std::int32_t* sums, const float* scales, const floa
             const int x0 = tx * winograd_tile;
             const int columns_inside = g.columns - x0 < winograd_tile ? g.columns - x0 : winograd_tile;
             const long corner = (y0 + 1) * row_stride + (x0 + 1) * long{channels};
-            const std::int32_t* in = sums + static_cast<long>(tile) * channels;
+            const std::int32_t* in = sums + static_cast<long>(tile) * winograd_points * channels;
             for (int c = 0; c < channels; c += S::width) {
                 typename S::I t[4][6];
                 for (int x = 0; x < 6; ++x) {

@@ -119,8 +119,8 @@ void multiply_sums(const std::int16_t* transformed, const std::int16_t* weights,
     for (int point = 0; point < winograd_points; ++point) {
         const std::int16_t* w = weights + point * weights_per_point;
         for (int tile = 0; tile < tiles; ++tile) {
-            const long row = static_cast<long>(point) * tiles + tile;
-            const std::int16_t* a = transformed + row * in_channels;
+            const std::int16_t* a = transformed + (static_cast<long>(point) * tiles + tile) * in_channels;
+            const long row = static_cast<long>(tile) * winograd_points + point;
             for (int o = 0; o < out_channels; ++o) {
                 std::uint32_t sum = 0;
                 for (int k = 0; k < in_channels; ++k)
@@ -144,7 +144,6 @@ void output_sums(const std::int32_t* sums, const float* scales, const float* bia
                  const SpatialGeometry& g, int channels, float* destination, float* largest) {
     float highest = 0.0f;
     const int tiles = g.tiles_y * g.tiles_x;
-    const long point_stride = static_cast<long>(tiles) * channels;
     const long row_stride = static_cast<long>(g.padded_columns) * channels;
     for (int tile = 0; tile < tiles; ++tile) {
         const int y0 = tile / g.tiles_x * winograd_tile, x0 = tile % g.tiles_x * winograd_tile;
@@ -153,7 +152,7 @@ void output_sums(const std::int32_t* sums, const float* scales, const float* bia
             for (int x = 0; x < 6; ++x) {
                 std::uint32_t column[6], o[4];
                 for (int y = 0; y < 6; ++y)
-                    column[y] = static_cast<std::uint32_t>(sums[(y * 6 + x) * point_stride + tile * long{channels} + c]);
+                    column[y] = static_cast<std::uint32_t>(sums[(tile * long{winograd_points} + y * 6 + x) * channels + c]);
                 output_1d(column, o);
                 for (int y = 0; y < 4; ++y) t[y][x] = o[y];
             }
