@@ -13,6 +13,7 @@
 //      the Winograd products run in int16 (int16_kernel_table.h);
 //   3. gives each tensor a buffer, reusing buffers whose tensor is dead.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -85,6 +86,7 @@ struct Step {
     // value as they write it; a convolution reading such an output takes it
     // from there instead of reading the tensor once more.
     bool source_largest_known = false;
+    int rounded_slot = -1;  // the integer transform's rounded input: rounded_inputs_[slot]
 };
 
 class FastRunner final : public Runner {
@@ -261,7 +263,7 @@ private:
                 int16_rows_ = std::max(int16_rows_, rows);
                 int16_values_ = std::max(int16_values_, rows * step.in_size);
                 if (int16_input_ == Int16Input::integer_transform) {
-                    rounded_input_values_ = std::max(rounded_input_values_, in.floats());
+                    step.rounded_slot = rounded_slot(in.geometry, step.in_size);
                     sums_values_ = std::max(sums_values_, rows * step.out_size);
                     channel_scale_values_ = std::max(channel_scale_values_, static_cast<std::size_t>(step.out_size));
                 }
@@ -325,7 +327,6 @@ private:
         products_ = AlignedBuffer(scratch_floats_);
         quantised_.assign(quantised_bytes_, 0);
         quantised16_.assign(int16_values_, 0);
-        rounded_input_.assign(rounded_input_values_, 0);
         row_scales_.assign(int16_rows_, 0.0f);
         sums_.assign(sums_values_, 0);
         channel_scales_.assign(channel_scale_values_, 0.0f);
@@ -348,9 +349,25 @@ private:
         const bool usable = largest > 0.0f && largest <= std::numeric_limits<float>::max();
         const float factor = usable ? static_cast<float>(limit) / largest : 0.0f;
         const float scale = usable ? largest / static_cast<float>(limit) : 0.0f;
-        int16_->round_tensor(source, static_cast<long>(in.floats()), factor, rounded_input_.data());
-        int16_->input_tiles(rounded_input_.data(), in.geometry, step.in_size, quantised16_.data());
+        // Only the plane's cells: the border and the tiles' overhang stay
+        // the zeros they were made with, as no other layout shares the slot.
+        std::int16_t* rounded = rounded_inputs_[step.rounded_slot].data();
+        const SpatialGeometry& g = in.geometry;
+        const long row_floats = static_cast<long>(g.columns) * step.in_size;
+        for (int y = 1; y <= g.rows; ++y) {
+            const long first = (static_cast<long>(y) * g.padded_columns + 1) * step.in_size;
+            int16_->round_tensor(source + first, row_floats, factor, rounded + first);
+        }
+        int16_->input_tiles(rounded, g, step.in_size, quantised16_.data());
         return scale;
+    }
+
+    // One zeroed buffer per plane shape and channel count.
+    int rounded_slot(const SpatialGeometry& g, int channels) {
+        const std::array<int, 5> key{g.rows, g.columns, g.padded_rows, g.padded_columns, channels};
+        const auto [found, added] = rounded_slots_.emplace(key, static_cast<int>(rounded_inputs_.size()));
+        if (added) rounded_inputs_.emplace_back(static_cast<std::size_t>(g.positions()) * channels, std::int16_t{0});
+        return found->second;
     }
 
     float* buffer(std::uint32_t tensor) { return buffers_[layouts_[tensor].buffer].data(); }
@@ -539,8 +556,8 @@ private:
     std::size_t int16_rows_ = 0;
     std::size_t int16_values_ = 0;
     std::vector<std::int16_t> quantised16_;  // the int16 products' input
-    std::size_t rounded_input_values_ = 0;
-    std::vector<std::int16_t> rounded_input_;  // the integer input transform's input
+    std::map<std::array<int, 5>, int> rounded_slots_;
+    std::vector<std::vector<std::int16_t>> rounded_inputs_;  // the integer input transform's inputs
     std::vector<float> row_scales_;
     std::size_t sums_values_ = 0;
     std::vector<std::int32_t> sums_;  // the integer output transform's input
