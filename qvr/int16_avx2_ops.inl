@@ -72,6 +72,7 @@ struct Ops {
 #else
     static Acc dot(Acc acc, Acc a, Acc b) { return _mm256_add_epi32(acc, _mm256_madd_epi16(a, b)); }
 #endif
+    static Acc dot_sums(Acc acc, Acc a, Acc b) { return dot(acc, a, b); }
     static __m256 scales(float row_scale, const float* weight_scales) {
         return _mm256_mul_ps(_mm256_set1_ps(row_scale), _mm256_loadu_ps(weight_scales));
     }

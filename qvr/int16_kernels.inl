@@ -5,7 +5,8 @@
 //                        be merged by the linker)
 //   struct Ops           width (int32 lanes), Acc, zero, weights (2 x width
 //                        int16), pair (one input pair broadcast), dot(acc, a,
-//                        b) = acc + pairwise products, store(out, acc, scale
+//                        b) = acc + pairwise products (dot_sums the same, for
+//                        the int32 sums), store(out, acc, scale
 //                        vector), scales(row scale, weight scales),
 //                        largest_magnitude(floats, count), quantise(floats,
 //                        count, inverse, limit, int16s); kRowBatch, and where
@@ -66,6 +67,16 @@ void quantise_rows(const float* source, int rows, int channels, int limit, std::
     }
 }
 
+// One step of a block's sums, by what the block writes (Ops may need the two
+// written differently for the compiler's register allocation).
+inline typename Ops::Acc dot_step(const float*, typename Ops::Acc acc, typename Ops::Acc a, typename Ops::Acc b) {
+    return Ops::dot(acc, a, b);
+}
+inline typename Ops::Acc dot_step(const std::int32_t*, typename Ops::Acc acc, typename Ops::Acc a,
+                                  typename Ops::Acc b) {
+    return Ops::dot_sums(acc, a, b);
+}
+
 // A block's sums out: scaled floats, or the int32 sums themselves.
 inline void put(float* c, typename Ops::Acc acc, const float* row_scale, const float* weight_scales) {
     Ops::store(c, acc, Ops::scales(*row_scale, weight_scales));
@@ -93,7 +104,7 @@ inline void multiply_block(const std::int16_t* a, int k_count, const std::int16_
         for (int r = 0; r < Rows; ++r) {
             const typename Ops::Acc av = Ops::pair(a + static_cast<long>(r) * k_count + k);
 #pragma GCC unroll 8
-            for (int v = 0; v < Vectors; ++v) acc[r][v] = Ops::dot(acc[r][v], av, bv[v]);
+            for (int v = 0; v < Vectors; ++v) acc[r][v] = dot_step(c, acc[r][v], av, bv[v]);
         }
     }
 #pragma GCC unroll 16

@@ -82,6 +82,11 @@ struct Ops {
         return _mm512_dpwssd_epi32(acc, a, b);
 #endif
     }
+    // For the int32 sums the other way round: there the asm made GCC 12 copy
+    // ten of the fifteen accumulators through one register at every step,
+    // and the intrinsic copies none (measured: int16i-avx512 4% faster; the
+    // float-scaled products 10% slower with it).
+    static Acc dot_sums(Acc acc, Acc a, Acc b) { return _mm512_dpwssd_epi32(acc, a, b); }
     static __m512 scales(float row_scale, const float* weight_scales) {
         return _mm512_mul_ps(_mm512_set1_ps(row_scale), _mm512_loadu_ps(weight_scales));
     }
