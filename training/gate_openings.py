@@ -50,6 +50,17 @@ def parse_eval(text):
     return ("score", int(v))
 
 
+def read_openings(path):
+    """An --openings file as {number: "x,y ..."}, numbered from 1 in file order like a match's pairs."""
+    out = {}
+    with open(path) as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                out[len(out) + 1] = "" if line == "-" else " ".join(re.findall(r"-?\d+,-?\d+", line))
+    return out
+
+
 def board_lines(opening, size, ms):
     """The protocol lines that put an opening on the board and ask the side to move for a move."""
     stones = opening.split() if opening.strip() not in ("", "-") else []
@@ -97,6 +108,17 @@ def decided(verdict):
     return verdict is not None and verdict[0] in ("win", "loss")
 
 
+def kept_opening(verdict, within):
+    """Whether write keeps an opening: not won by force and, given within, scored no further from
+    level than that. An opening the judge gave no verdict on is kept only without within."""
+    verdict = tuple(verdict) if verdict else None
+    if decided(verdict):
+        return False
+    if within is None:
+        return True
+    return verdict is not None and abs(verdict[1]) <= within
+
+
 def pair_scores(games):
     """Engine A's score in each complete pair (0, 0.5, ..., 2)."""
     scores, counts = {}, {}
@@ -132,7 +154,9 @@ def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = ap.add_subparsers(dest="command", required=True)
     j = sub.add_parser("judge")
-    j.add_argument("--record", required=True, help="match record (.jsonl) whose openings are judged")
+    source = j.add_mutually_exclusive_group(required=True)
+    source.add_argument("--record", help="match record (.jsonl) whose openings are judged")
+    source.add_argument("--openings", help="an --openings file of the match runner (one opening a line)")
     j.add_argument("--engine", required=True, help="command line of the judging engine")
     j.add_argument("--board", type=int, default=20)
     j.add_argument("--ms", type=int, default=3000, help="think time per opening")
@@ -143,10 +167,12 @@ def main(argv=None):
     w = sub.add_parser("write")
     w.add_argument("--verdicts", required=True)
     w.add_argument("--out", required=True)
+    w.add_argument("--within", type=int, help="keep only openings the judge scores within +/- this many points")
     args = ap.parse_args(argv)
 
     if args.command == "judge":
-        verdicts = judge(args.engine, openings_of(read_record(args.record)), args.board, args.ms)
+        openings = openings_of(read_record(args.record)) if args.record else read_openings(args.openings)
+        verdicts = judge(args.engine, openings, args.board, args.ms)
         with open(args.out, "w") as f:
             json.dump(verdicts, f, indent=1)
         n = sum(decided(v["verdict"]) for v in verdicts.values())
@@ -161,9 +187,10 @@ def main(argv=None):
         with open(args.verdicts) as f:
             verdicts = json.load(f)
         kept = [v["opening"] for _, v in sorted(verdicts.items(), key=lambda kv: int(kv[0]))
-                if not decided(tuple(v["verdict"]) if v["verdict"] else None)]
+                if kept_opening(v["verdict"], args.within)]
         with open(args.out, "w") as f:
-            f.write("# openings no side is judged to win by force (training/gate_openings.py)\n")
+            f.write("# openings no side is judged to win by force%s (training/gate_openings.py)\n"
+                    % ("" if args.within is None else ", scored within +/- %d" % args.within))
             f.write("\n".join(kept) + "\n")
         print("%d of %d openings kept" % (len(kept), len(verdicts)))
     return 0

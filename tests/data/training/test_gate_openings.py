@@ -97,6 +97,26 @@ class Split(unittest.TestCase):
                 lines = [l.strip() for l in f if not l.startswith("#")]
         self.assertEqual(lines, ["7,7 8,8 9,9", "5,5 6,6"])
 
+    def test_within_keeps_only_near_level_openings_and_numbers_files_like_pairs(self):
+        verdicts = {"1": {"opening": "9,9 10,10", "verdict": ["score", -120]},
+                    "2": {"opening": "9,9 10,11", "verdict": ["score", 121]},
+                    "3": {"opening": "9,9 10,12", "verdict": None},
+                    "4": {"opening": "9,9 11,11 9,10 8,8", "verdict": ["loss", 30]},
+                    "5": {"opening": "9,9 11,10 10,10", "verdict": ["score", 0]}}
+        with tempfile.TemporaryDirectory() as tmp:
+            vpath, opath = os.path.join(tmp, "v.json"), os.path.join(tmp, "o.txt")
+            with open(vpath, "w") as f:
+                json.dump(verdicts, f)
+            go.main(["write", "--verdicts", vpath, "--out", opath, "--within", "120"])
+            with open(opath) as f:
+                lines = [l.strip() for l in f if not l.startswith("#")]
+            self.assertEqual(lines, ["9,9 10,10", "9,9 11,10 10,10"])
+            # The kept file reads back numbered from 1, as the match runner numbers its pairs.
+            with open(opath, "a") as f:
+                f.write("-\n1,2  3,4 # comment\n")
+            self.assertEqual(go.read_openings(opath), {1: "9,9 10,10", 2: "9,9 11,10 10,10", 3: "",
+                                                      4: "1,2 3,4"})
+
 
 if __name__ == "__main__":
     unittest.main()
