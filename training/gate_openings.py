@@ -7,9 +7,11 @@ whenever the stronger side converts it, whoever the engines are, so those pairs 
 target near 100% cannot be reached on them against an opponent that finds the win.
 
     judge   ask an engine (any manager-protocol engine that reports "Eval <v>" in its MESSAGE lines,
-            "+M<n>" for a win in n plies) to think on every opening of a match record; writes JSON
+            "+M<n>" for a win in n plies) to think on every opening of a match record or of an
+            --openings file; writes JSON
     split   a match record's score on the decided openings and on the others, with 95% error bars
-    write   the openings that no side is judged to win by force, as a match runner --openings file
+    write   the openings that no side is judged to win by force (with --within V: only those scored
+            within +/- V), as a match runner --openings file
 
 The judge is a yardstick only: its verdicts choose which openings a gate plays, never training data.
 Python 3 standard library only.
